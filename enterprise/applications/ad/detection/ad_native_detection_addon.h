@@ -1,0 +1,16 @@
+#pragma once
+
+#include "enterprise/core/addons/addon.h"
+
+namespace ActiveDirectory {
+
+class NativeDetectionAddon : public Core::AddonImpl, public MachineManagement::MachineAppDetectionAddon {
+public:
+    NativeDetectionAddon();
+
+    std::string GetName() const override;
+    uint32_t GetVersion() const override;
+    MachineManagement::InstalledApplications GetMachineInstalledApplications() override;
+};
+
+}  // namespace ActiveDirectory

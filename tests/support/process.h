@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace TestSupport {
+
+struct ProcessResult {
+    std::string out;  // standard output, bytes as written
+    std::string err;  // standard error, bytes as written
+    DWORD exitCode = 0;
+};
+
+struct ProcessOptions {
+    std::wstring workingDirectory;  // empty: the test's own
+    // Environment changes: an empty value removes the variable.
+    std::vector<std::pair<std::wstring, std::wstring>> environment;
+    DWORD timeoutMs = 120000;
+};
+
+// Runs `exe` with `args` (quoted as the C runtime parses them) and captures both streams.
+ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                         const ProcessOptions& options = {});
+
+// The folder of the running test program, with a trailing backslash.
+std::wstring ModuleDirectory();
+
+// hostprobe.exe beside the test program.
+std::wstring HostprobePath();
+
+// Runs hostprobe.exe with narrow arguments.
+ProcessResult RunHostprobe(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+std::wstring Widen(const std::string& text);
+
+}  // namespace TestSupport
