@@ -81,4 +81,8 @@ std::wstring Error::Text() const {
     return head_ == nullptr ? std::wstring() : head_->text;
 }
 
+std::wstring Error::FullText(int32_t, const char*) const {
+    return Text();
+}
+
 }  // namespace Common

@@ -35,6 +35,8 @@ public:
     uint32_t Code() const noexcept;
     // The head record's own message (empty for an empty error).
     std::wstring Text() const;
+    // The multi-line description of the whole chain, with trace level and channel (null: none).
+    std::wstring FullText(int32_t level, const char* channel) const;
 
 private:
     explicit Error(ErrorRecord* head) noexcept : head_(head) {}

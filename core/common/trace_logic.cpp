@@ -16,4 +16,6 @@ int32_t GetMinimumTraceLevel() {
     return g_minimumTraceLevel.load(std::memory_order_relaxed);
 }
 
+void TraceText(int32_t, uint16_t, uint16_t, const wchar_t*) {}
+
 }  // namespace Common

@@ -1,0 +1,97 @@
+#include "core/common/message_catalogue.h"
+
+namespace Common {
+
+namespace {
+const wchar_t* const kEnglish[kMessageCount] = {
+    L"Access is denied.",
+    L"The named resource already exists.",
+    L"Cannot create the thread.",
+    L"Cannot open the system log for the event source.",
+    L"Creation has failed.",
+    L"Failed to parse command line.",
+    L"Cannot load the dynamic library.",
+    L"function",
+    L"Error",
+    L"file",
+    L"line",
+    L"error",
+    L"Success",
+    L"Not enough memory.",
+    L"The named resource cannot be found.",
+    L"Failed to get data. No data is available.",
+    L"The string resource is not found.",
+    L"Cannot find the symbol in the dynamic library.",
+    L"Cannot get access to the security token of the current thread.",
+    L"An unknown exception.",
+    L"channel",
+    L"trace level",
+    L"critical error",
+    L"debug",
+    L"error",
+    L"information",
+    L"warning",
+    L"Event",
+    L"Access to the file is denied.",
+    L"The file (folder) already exists.",
+    L"The alternative data stream is not supported.",
+    L"Error occurred while backing up.",
+    L"The quotas are violated.",
+    L"The reading end of a pipe is closed.",
+    L"Canceled.",
+    L"The file has changed.",
+    L"The file is corrupted.",
+    L"Error occurred while creating the file.",
+    L"Error occurred while deciphering.",
+    L"The device is busy.",
+    L"The disk is full.",
+    L"The disk is too small.",
+    L"Drive",
+    L"The specified file/drive does not exist.",
+    L"The end of the file has been reached.",
+    L"Formatting the disk.",
+    L"FTP connection has failed.",
+    L"The full path of a socket file is too long.",
+    L"Hard links are not supported by the file system.",
+    L"Invalid file handle.",
+    L"The password for the backup is incorrect.",
+    L"Invalid usage.",
+    L"Failed to lock the file.",
+    L"Cannot resolve the file name.",
+    L"Network disconnected.",
+    L"Network disconnected by timeout.",
+    L"The specified file does not exist.",
+    L"This is not the last volume of the backup archive.",
+    L"The drive is not ready.",
+    L"There are no errors.",
+    L"Error occurred while opening the file.",
+    L"Not enough memory to complete the operation.",
+    L"The specified file path does not exist.",
+    L"The file is read-only.",
+    L"Error occurred while reading the file.",
+    L"Error occurred while deleting the file.",
+    L"Error occurred while renaming the file.",
+    L"Error occurred while recovering.",
+    L"Security error occurred while opening the file for writing.",
+    L"Error occurred while searching in the file.",
+    L"Symbolic links are not supported by the file system.",
+    L"Too many changed files are detected.",
+    L"Error occurred while unmounting.",
+    L"The operation is not supported.",
+    L"Unsupported file type.",
+    L"The USN journal does not have the requested data.",
+    L"The requested USN journal entry is not found.",
+    L"The USN journal version is unsupported.",
+    L"Error occurred while writing to the file.",
+};
+}  // namespace
+
+const wchar_t* GetMessageText(MessageId id) {
+    return id < kMessageCount ? kEnglish[id] : L"";
+}
+
+bool IsInMessageTable(const void*) {
+    return false;
+}
+
+}  // namespace Common
