@@ -1,0 +1,36 @@
+#pragma once
+
+// Output-format flags of a channel: how a record is rendered into a line.
+
+#include <cstdint>
+
+namespace Logging {
+
+enum OutputFlags : uint32_t {
+    OF_NATIVE_EOL = 0x4,
+    OF_DEBUG = 0x8,
+    OF_TIMESTAMP = 0x10,
+    OF_TID = 0x20,
+    OF_SIGNATURE = 0x40,
+    OF_DUMPERROR = 0x80,
+    OF_NOLF = 0x100,
+    OF_DUMPLINE = 0x200,
+    OF_DUMPFUNCTION = 0x400,
+    OF_HIGHLIGHT = 0x800,
+    OF_PID = 0x1000,
+    OF_PNAME = 0x2000,
+    OF_TZD = 0x100000,
+    OF_NOSTDERR = 0x200000,
+};
+
+// The bits a configuration may set; the others belong to the back-end.
+constexpr uint32_t kConfigurableFlagsMask = 0x303ffc;
+// Every channel's default flag word.
+constexpr uint32_t kDefaultOutputFlags = 0x1000f4;
+
+// Back-end bits OR-ed into the effective flag word.
+constexpr uint32_t kKeepColourSequences = 0x1;
+constexpr uint32_t kPrefixExpanded = 0x4000;
+constexpr uint32_t kSerialisedWrites = 0x8000;
+
+}  // namespace Logging
