@@ -14,3 +14,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Persistent server, detached from our standard streams so that no caller waits on it.
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+# The first Windows process of a session starts Wine's system services, which inherit that
+# process's standard streams and keep them open. Start them here, on /dev/null, so that a
+# caller reading a program's output (ctest, a pipe) sees the end of it when the program ends.
+/usr/lib/wine/wine64 cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
