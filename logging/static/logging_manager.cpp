@@ -276,6 +276,9 @@ struct LoggingManager::Impl {
         if (name.empty()) {
             record.SetChannel(defaultChannel.c_str());
             name = defaultChannel;
+        } else if (!IsRegexName(name)) {
+            // "<channel>#<target>" is delivered to the channel; the target stays in the record.
+            name = name.substr(0, name.find('#'));
         }
         if (IsPredefined(name) && lock.OwnsShared() && channels.find(name) == channels.end()) {
             // The default channel may change while the lock is exchanged: keep our own copy.
