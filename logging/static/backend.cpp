@@ -22,6 +22,11 @@ bool Backend::IsFiltered(const TraceRecord& record) const {
     return !config.Enabled || static_cast<int64_t>(record.Level()) < static_cast<int64_t>(config.Level);
 }
 
+int64_t Backend::LowestWrittenLevel() const {
+    const ChannelConfig& config = GetConfig();
+    return config.Enabled ? static_cast<int64_t>(config.Level) : INT64_MAX;
+}
+
 int32_t Backend::ReadLog(uint32_t, std::string&, uint32_t) {
     return kLoggingRcNotSupported;
 }

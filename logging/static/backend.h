@@ -55,6 +55,10 @@ public:
     virtual void Flush() {}
     // True when the channel is disabled or the record's level is below the channel's.
     virtual bool IsFiltered(const TraceRecord& record) const;
+    // The lowest level at which writing a record has any effect (INT64_MAX: none): the level
+    // IsFiltered lets through. The manager builds no record below it for a channel without
+    // links and redirection; a back-end that filters otherwise overrides both.
+    virtual int64_t LowestWrittenLevel() const;
     virtual int32_t ReadLog(uint32_t lines, std::string& text, uint32_t index);
     // The names of the property table; with `all`, followed by the extra properties.
     virtual std::vector<std::string> GetPropertyNames(bool all) const;
@@ -145,6 +149,9 @@ public:
 
     bool IsFiltered(const TraceRecord& record) const override {
         return !config_.Enabled || static_cast<int64_t>(record.Level()) < static_cast<int64_t>(config_.Level);
+    }
+    int64_t LowestWrittenLevel() const override {
+        return config_.Enabled ? static_cast<int64_t>(config_.Level) : INT64_MAX;
     }
 
 protected:

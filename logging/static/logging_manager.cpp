@@ -13,6 +13,7 @@
 #include "logging/channel_config.h"
 #include "logging/common/platform.h"
 #include "logging/common/srw_lock.h"
+#include "logging/common/thread_slot.h"
 #include "logging/static/backend.h"
 #include "logging/static/console_backend.h"
 #include "logging/static/custom_backend.h"
@@ -42,7 +43,6 @@ LoggingManager::BackendFactory g_backendFactories[kMaxBackendType + 1] = {};
 // thread already holds the lock (a back-end that logs, a self-trace of an operation) runs
 // under that hold instead of taking the lock again.
 enum LockMode : uint8_t { kUnlocked = 0, kShared = 1, kExclusive = 2 };
-thread_local uint8_t t_lockMode = kUnlocked;
 
 bool IsInvalidPointer(const char* name) {
     return name == NoChannel();
@@ -98,6 +98,8 @@ std::shared_ptr<Backend> MakeBackend(uint32_t type) {
 // The names a delivery has reached; a record reaches each channel once.
 class VisitedList {
 public:
+    VisitedList() {}  // NOLINT: keeps inline_ uninitialised
+
     // False when `name` was visited before.
     bool Visit(std::string_view name) {
         for (size_t i = 0; i < count_ && i < kInline; ++i) {
@@ -122,6 +124,7 @@ public:
 
 private:
     static constexpr size_t kInline = 64;
+    // Left uninitialised: a delivery usually visits one or two names.
     std::string_view inline_[kInline];
     size_t count_ = 0;
     std::vector<std::string_view> more_;
@@ -129,9 +132,131 @@ private:
 
 }  // namespace
 
+// Deliveries counted per name. Threads count in different slots, on different cache lines,
+// so that two threads logging to one channel do not fight over one counter.
+class UsageCounter {
+public:
+    void Add() { slots_[(Platform::CurrentThreadId() >> 2) % kSlots].value.fetch_add(1, std::memory_order_relaxed); }
+    uint64_t Total() const {
+        uint64_t total = 0;
+        for (const Slot& slot : slots_) {
+            total += slot.value.load(std::memory_order_relaxed);
+        }
+        return total;
+    }
+
+private:
+    static constexpr size_t kSlots = 4;
+    struct Slot {
+        std::atomic<uint64_t> value{0};
+        char padding[64 - sizeof(std::atomic<uint64_t>)];
+    };
+    Slot slots_[kSlots];
+};
+
+// A record's level from which delivering to a name does more than count it: below it the
+// record would be filtered out everywhere it goes.
+constexpr int64_t kAlwaysDeliver = INT64_MIN;
+constexpr int64_t kNeverWritten = INT64_MAX;
+
+// What the manager knows about names it has delivered to, readable without its lock: for a
+// name whose delivery is only counting (no channel, or a channel without links and
+// redirection whose filter drops the record), the record need not even be built. The slots
+// are filled once and never emptied; every change of the channels refreshes their levels
+// under the exclusive lock, so a reader sees either the state before a change or after it.
+class FastRoutes {
+public:
+    struct Slot {
+        std::atomic<const std::string*> name{nullptr};
+        UsageCounter* usage = nullptr;
+        std::atomic<int64_t> deliverFrom{kAlwaysDeliver};
+    };
+
+    Slot* Find(const char* name) const {
+        const uint32_t hash = Hash(name);
+        for (size_t probe = 0; probe < kProbes; ++probe) {
+            Slot& slot = slots_[(hash + probe) & (kSlots - 1)];
+            const std::string* key = slot.name.load(std::memory_order_acquire);
+            if (key == nullptr) {
+                return nullptr;
+            }
+            if (std::strcmp(key->c_str(), name) == 0) {
+                return &slot;
+            }
+        }
+        return nullptr;
+    }
+
+    Slot* Find(std::string_view name) const {
+        const uint32_t hash = Hash(name);
+        for (size_t probe = 0; probe < kProbes; ++probe) {
+            Slot& slot = slots_[(hash + probe) & (kSlots - 1)];
+            const std::string* key = slot.name.load(std::memory_order_acquire);
+            if (key == nullptr) {
+                return nullptr;
+            }
+            if (*key == name) {
+                return &slot;
+            }
+        }
+        return nullptr;
+    }
+
+    // `name` and `usage` live as long as the manager. Null when the table is full.
+    Slot* Insert(const std::string* name, UsageCounter* usage, int64_t deliverFrom) {
+        ExclusiveGuard guard(insertLock_);
+        const uint32_t hash = Hash(name->c_str());
+        for (size_t probe = 0; probe < kProbes; ++probe) {
+            Slot& slot = slots_[(hash + probe) & (kSlots - 1)];
+            const std::string* key = slot.name.load(std::memory_order_acquire);
+            if (key == nullptr) {
+                slot.usage = usage;
+                slot.deliverFrom.store(deliverFrom, std::memory_order_relaxed);
+                slot.name.store(name, std::memory_order_release);
+                return &slot;
+            }
+            if (*key == *name) {
+                return &slot;
+            }
+        }
+        return nullptr;
+    }
+
+    template <typename Visit>
+    void ForEach(const Visit& visit) {
+        for (Slot& slot : slots_) {
+            if (slot.name.load(std::memory_order_acquire) != nullptr) {
+                visit(slot);
+            }
+        }
+    }
+
+private:
+    static constexpr size_t kSlots = 1024;
+    static constexpr size_t kProbes = 16;
+
+    static uint32_t Hash(const char* name) {
+        uint32_t hash = 2166136261u;
+        for (const char* p = name; *p != '\0'; ++p) {
+            hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+        }
+        return hash;
+    }
+    static uint32_t Hash(std::string_view name) {
+        uint32_t hash = 2166136261u;
+        for (const char c : name) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        }
+        return hash;
+    }
+
+    mutable Slot slots_[kSlots];
+    SrwLock insertLock_;
+};
+
 struct ChannelEntry {
     std::shared_ptr<Backend> backend;
-    std::atomic<uint64_t>* usage = nullptr;
+    UsageCounter* usage = nullptr;
 };
 
 struct LoggingManager::Impl {
@@ -140,27 +265,28 @@ struct LoggingManager::Impl {
     class Lock {
     public:
         Lock(Impl& impl, LockMode mode) : impl_(impl) {
-            if (t_lockMode == kUnlocked) {
+            const LockMode held = impl_.HeldMode();
+            if (held == kUnlocked) {
                 if (mode == kShared) {
                     impl_.lock.LockShared();
                 } else {
                     impl_.lock.LockExclusive();
                 }
-                t_lockMode = mode;
+                impl_.lockMode.Set(mode);
                 owned_ = mode;
                 held_ = true;
             } else {
-                held_ = mode == kShared || t_lockMode == kExclusive;
+                held_ = mode == kShared || held == kExclusive;
             }
         }
         ~Lock() {
             if (owned_ == kShared) {
+                impl_.lockMode.Set(kUnlocked);
                 impl_.lock.UnlockShared();
             } else if (owned_ == kExclusive) {
+                impl_.RefreshFastRoutes();
+                impl_.lockMode.Set(kUnlocked);
                 impl_.lock.UnlockExclusive();
-            }
-            if (owned_ != kUnlocked) {
-                t_lockMode = kUnlocked;
             }
         }
         Lock(const Lock&) = delete;
@@ -174,11 +300,12 @@ struct LoggingManager::Impl {
         void WithExclusive(const Change& change) {
             impl_.lock.UnlockShared();
             impl_.lock.LockExclusive();
-            t_lockMode = kExclusive;
+            impl_.lockMode.Set(kExclusive);
             change();
+            impl_.RefreshFastRoutes();
             impl_.lock.UnlockExclusive();
             impl_.lock.LockShared();
-            t_lockMode = kShared;
+            impl_.lockMode.Set(kShared);
         }
 
     private:
@@ -187,13 +314,19 @@ struct LoggingManager::Impl {
         bool held_ = false;
     };
 
+    LockMode HeldMode() const { return static_cast<LockMode>(lockMode.Get()); }
+
+    ThreadSlot lockMode;
     SrwLock lock;
     std::map<std::string, ChannelEntry, std::less<>> channels;
     std::string defaultChannel = "debugger";
     std::string mirrorChannel;
 
+    // Entries are never removed: the fast routes point at their names and counters.
     SrwLock usageLock;
-    std::map<std::string, std::atomic<uint64_t>, std::less<>> usage;
+    std::map<std::string, UsageCounter, std::less<>> usage;
+    FastRoutes fastRoutes;
+    std::atomic<FastRoutes::Slot*> defaultRoute{nullptr};
 
     PanicLogicIf* panic = nullptr;
 
@@ -234,7 +367,7 @@ struct LoggingManager::Impl {
 
     // ---- usage ------------------------------------------------------------------------
 
-    std::atomic<uint64_t>* UsageCounter(std::string_view name) {
+    UsageCounter* Usage(std::string_view name) {
         {
             SharedGuard guard(usageLock);
             const auto it = usage.find(name);
@@ -245,15 +378,67 @@ struct LoggingManager::Impl {
         ExclusiveGuard guard(usageLock);
         auto it = usage.find(name);
         if (it == usage.end()) {
-            it = usage.emplace(std::piecewise_construct, std::forward_as_tuple(name), std::forward_as_tuple(0)).first;
+            it = usage.emplace(std::piecewise_construct, std::forward_as_tuple(name), std::forward_as_tuple()).first;
         }
         return &it->second;
+    }
+
+    const std::string* StableName(std::string_view name) {
+        Usage(name);
+        SharedGuard guard(usageLock);
+        return &usage.find(name)->first;
+    }
+
+    // ---- fast routes (lock held) -----------------------------------------------------
+
+    int64_t DeliverFrom(std::string_view name) {
+        if (!mirrorChannel.empty()) {
+            return kAlwaysDeliver;
+        }
+        const ChannelEntry* entry = Find(name);
+        if (entry == nullptr) {
+            return IsPredefined(name) ? kAlwaysDeliver : kNeverWritten;
+        }
+        const Backend& backend = *entry->backend;
+        if (!backend.GetRedirection().empty() || !backend.GetLinks().empty()) {
+            return kAlwaysDeliver;
+        }
+        return backend.LowestWrittenLevel();
+    }
+
+    FastRoutes::Slot* AddFastRoute(std::string_view name) {
+        FastRoutes::Slot* route = fastRoutes.Find(name);
+        if (route == nullptr) {
+            route = fastRoutes.Insert(StableName(name), Usage(name), DeliverFrom(name));
+        }
+        return route;
+    }
+
+    void RefreshFastRoutes() {
+        fastRoutes.ForEach([this](FastRoutes::Slot& slot) {
+            slot.deliverFrom.store(DeliverFrom(*slot.name.load(std::memory_order_relaxed)), std::memory_order_release);
+        });
+        defaultRoute.store(AddFastRoute(defaultChannel), std::memory_order_release);
+    }
+
+    // True when a record of `level` for `channel` only needs counting, which is then done.
+    bool CountedOnly(const char* channel, int32_t level) {
+        if (pendingMode.load(std::memory_order_relaxed) != 0) {
+            return false;
+        }
+        FastRoutes::Slot* route = channel == nullptr || *channel == '\0' ? defaultRoute.load(std::memory_order_acquire)
+                                                                         : fastRoutes.Find(channel);
+        if (route == nullptr || level >= route->deliverFrom.load(std::memory_order_acquire)) {
+            return false;
+        }
+        route->usage->Add();
+        return true;
     }
 
     // ---- delivery ---------------------------------------------------------------------
 
     void ApplyPendingConfiguration() {
-        if (pendingMode.load(std::memory_order_acquire) == 0 || t_lockMode != kUnlocked) {
+        if (pendingMode.load(std::memory_order_acquire) == 0 || HeldMode() != kUnlocked) {
             return;
         }
         Lock lock(*this, kExclusive);
@@ -294,6 +479,12 @@ struct LoggingManager::Impl {
                 name = defaultChannel;
             }
         }
+        if (!IsRegexName(name)) {
+            FastRoutes::Slot* route = AddFastRoute(name);
+            if (name.data() == defaultChannel.data()) {
+                defaultRoute.store(route, std::memory_order_release);
+            }
+        }
         VisitedList visited;
         if (!mirrorChannel.empty() && name != kSelfChannel && std::strchr(record.Channel(), '#') == nullptr) {
             Deliver(mirrorChannel, record, visited);
@@ -320,11 +511,11 @@ struct LoggingManager::Impl {
         }
         const auto it = channels.find(name);
         if (it == channels.end()) {
-            UsageCounter(name)->fetch_add(1, std::memory_order_relaxed);
+            Usage(name)->Add();
             return;
         }
         const ChannelEntry& entry = it->second;
-        entry.usage->fetch_add(1, std::memory_order_relaxed);
+        entry.usage->Add();
         Backend& backend = *entry.backend;
         if (!backend.GetRedirection().empty()) {
             Deliver(backend.GetRedirection(), record, visited);
@@ -457,7 +648,7 @@ struct LoggingManager::Impl {
         }
         ChannelEntry entry;
         entry.backend = std::move(backend);
-        entry.usage = UsageCounter(name);
+        entry.usage = Usage(name);
         const auto inserted = channels.emplace(name, std::move(entry)).first;
         if (name == "panic") {
             SetPanic(MakePanicLogic(inserted->second.backend));
@@ -990,7 +1181,7 @@ int32_t LoggingManager::GetUsageCount(const char* name, uint64_t& count) {
     const std::string resolved = impl.Resolve(name);
     SharedGuard guard(impl.usageLock);
     const auto it = impl.usage.find(resolved);
-    count = it != impl.usage.end() ? it->second.load(std::memory_order_relaxed) : 0;
+    count = it != impl.usage.end() ? it->second.Total() : 0;
     return LOGGING_RC_NOERROR;
 }
 
@@ -1069,7 +1260,7 @@ void WithRecord(int32_t level, CriticalEntry entry, const Fill& fill) {
 
 void LoggingManager::TraceFormatted(const char* channel, int32_t level, const TraceLocation& location,
                                     const char* format, va_list args) {
-    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kFormattedEntry, [&](TraceRecord& record) {
@@ -1080,7 +1271,7 @@ void LoggingManager::TraceFormatted(const char* channel, int32_t level, const Tr
 
 void LoggingManager::TraceText(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow,
                                const wchar_t* text) {
-    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kTextEntry, [&](TraceRecord& record) {
@@ -1091,7 +1282,7 @@ void LoggingManager::TraceText(const char* channel, int32_t level, uint16_t code
 
 void LoggingManager::TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow,
                                const wchar_t* text, const void* data, uint32_t size) {
-    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kDataEntry, [&](TraceRecord& record) {
@@ -1101,7 +1292,7 @@ void LoggingManager::TraceData(const char* channel, int32_t level, uint16_t code
 }
 
 void LoggingManager::TraceError(const char* channel, int32_t level, const Common::Error& error) {
-    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kErrorEntry, [&](TraceRecord& record) {

@@ -415,6 +415,17 @@ TEST_F(ManagerOperations, PredefinedChannelsAppearWhenFirstNamed) {
     EXPECT_EQ(Manager().SetDefaultChannel("debugger"), 0);
 }
 
+TEST_F(ManagerOperations, PanicMessagesAlsoReachTheLibrarysOwnChannelAsCritical) {
+    SelfTrace self;
+    Manager().RemoveChannel("panic");
+    self.Take();
+    Manager().PanicTrace("cannot write %s", "file.log");  // through a temporary debugger back-end
+    LogTo("panic", Logging::ERROR_TRACE, "creates the panic channel and its handle");
+    self.Take();
+    Manager().PanicTrace("cannot write %s", "again");  // through the panic handle
+    EXPECT_EQ(self.Take(), Strings{"C00000000: cannot write again"});
+}
+
 TEST_F(ManagerOperations, RetuningAsAnotherTypeDropsLinksAndRedirection) {
     ASSERT_EQ(Manager().TuneChannel("t.a", Logging::ConsoleConfig()), 0);
     ASSERT_EQ(Manager().TuneChannel("t.b", NullChannel()), 0);
@@ -521,6 +532,55 @@ TEST_F(ManagerDelivery, ACriticalMessageLoggedDuringAnotherOneLeavesItIntact) {
     EXPECT_EQ(first.Texts(), Strings{"C00000000: outer 1"});
     EXPECT_EQ(b.Texts(), Strings{"C00000000: inner 2"});
     EXPECT_EQ(c.Texts(), Strings{"C00000000: outer 1"});
+}
+
+// Records that would be filtered everywhere are only counted, without being built; every
+// change of the channels must be seen by the next record at once.
+TEST_F(ManagerDelivery, SkippedRecordsFollowEveryChangeOfTheChannels) {
+    uint64_t before = 0;
+    Manager().GetUsageCount("d.a", before);
+    ASSERT_EQ(Manager().SetLevel("d.a", Logging::WARNING), 0);
+    LogTo("d.a", Logging::INFORMATION, "filtered");
+    ASSERT_EQ(Manager().SetLevel("d.a", Logging::DEBUG_TRACE), 0);
+    LogTo("d.a", Logging::INFORMATION, "level lowered");
+    EXPECT_EQ(a.Texts(), Strings{"I00000000: level lowered"});
+    uint64_t after = 0;
+    Manager().GetUsageCount("d.a", after);
+    EXPECT_EQ(after, before + 2);
+
+    // Disabled, but linked onward: the link still gets the record.
+    {
+        Logging::CustomConfig disabled;
+        disabled.Enabled = false;
+        disabled.TracerIf = Logging::TracerIfRef::Adopt(Logging::MakeTracerStub(&a, false));
+        ASSERT_EQ(Manager().TuneChannel("d.a", disabled), 0);
+    }
+    LogTo("d.a", Logging::ERROR_TRACE, "disabled");
+    ASSERT_EQ(Manager().LinkChannel("d.b", "d.a"), 0);
+    LogTo("d.a", Logging::ERROR_TRACE, "linked");
+    ASSERT_EQ(Manager().UnlinkChannel("d.b", "d.a"), 0);
+    Manager().SetMirrorChannel("d.c");
+    LogTo("d.a", Logging::ERROR_TRACE, "mirrored");
+    Manager().SetMirrorChannel("");
+    LogTo("d.a", Logging::ERROR_TRACE, "disabled again");
+    EXPECT_EQ(a.Count(), 1u);
+    EXPECT_EQ(b.Texts(), Strings{"E00000000: linked"});
+    EXPECT_EQ(c.Texts(), Strings{"E00000000: mirrored"});
+
+    // Records without a channel name follow the default channel.
+    ASSERT_EQ(Manager().SetDefaultChannel("d.a"), 0);
+    LogTo(nullptr, Logging::ERROR_TRACE, "to the disabled default");
+    ASSERT_EQ(Manager().SetDefaultChannel("d.b"), 0);
+    LogTo(nullptr, Logging::ERROR_TRACE, "to the new default");
+    ASSERT_EQ(Manager().SetDefaultChannel("debugger"), 0);
+    EXPECT_EQ(b.Texts(), (Strings{"E00000000: linked", "E00000000: to the new default"}));
+
+    // A removed channel receives nothing, a re-created one at once.
+    ASSERT_EQ(Manager().RemoveChannel("d.c"), 0);
+    LogTo("d.c", Logging::ERROR_TRACE, "gone");
+    LogCapture again("d.c");
+    LogTo("d.c", Logging::ERROR_TRACE, "back");
+    EXPECT_EQ(again.Texts(), Strings{"E00000000: back"});
 }
 
 TEST_F(ManagerDelivery, TheDefaultChannelTakesRecordsWithoutAName) {
