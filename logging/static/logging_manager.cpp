@@ -271,6 +271,7 @@ struct LoggingManager::Impl {
                     impl_.lock.LockShared();
                 } else {
                     impl_.lock.LockExclusive();
+                    impl_.routesStale.store(true, std::memory_order_relaxed);
                 }
                 impl_.lockMode.Set(mode);
                 owned_ = mode;
@@ -300,6 +301,7 @@ struct LoggingManager::Impl {
         void WithExclusive(const Change& change) {
             impl_.lock.UnlockShared();
             impl_.lock.LockExclusive();
+            impl_.routesStale.store(true, std::memory_order_relaxed);
             impl_.lockMode.Set(kExclusive);
             change();
             impl_.RefreshFastRoutes();
@@ -327,6 +329,9 @@ struct LoggingManager::Impl {
     std::map<std::string, UsageCounter, std::less<>> usage;
     FastRoutes fastRoutes;
     std::atomic<FastRoutes::Slot*> defaultRoute{nullptr};
+    // Set while a change runs under the exclusive lock: the thread making the change may log
+    // (its own messages) before the routes are refreshed, and must not trust them meanwhile.
+    std::atomic<bool> routesStale{false};
 
     PanicLogicIf* panic = nullptr;
 
@@ -419,11 +424,12 @@ struct LoggingManager::Impl {
             slot.deliverFrom.store(DeliverFrom(*slot.name.load(std::memory_order_relaxed)), std::memory_order_release);
         });
         defaultRoute.store(AddFastRoute(defaultChannel), std::memory_order_release);
+        routesStale.store(false, std::memory_order_release);
     }
 
     // True when a record of `level` for `channel` only needs counting, which is then done.
     bool CountedOnly(const char* channel, int32_t level) {
-        if (pendingMode.load(std::memory_order_relaxed) != 0) {
+        if (pendingMode.load(std::memory_order_relaxed) != 0 || routesStale.load(std::memory_order_acquire)) {
             return false;
         }
         FastRoutes::Slot* route = channel == nullptr || *channel == '\0' ? defaultRoute.load(std::memory_order_acquire)
@@ -446,9 +452,11 @@ struct LoggingManager::Impl {
         if (mode == 0) {
             return;
         }
-        const ConfigurationHook hook = g_configurationHook.load();
-        if (hook != nullptr) {
+        if (const ConfigurationHook hook = g_configurationHook.load()) {
             hook(LoggingManager::Instance(), mode);
+        }
+        if (const CommandHook hook = g_commandHook.load()) {
+            hook(LoggingManager::Instance(), "LOGGING_POST_INIT_CMD");
         }
     }
 
@@ -1305,6 +1313,15 @@ void LoggingManager::Deliver(TraceRecord& record) {
     if (g_managerAlive.load(std::memory_order_relaxed)) {
         impl_->DeliverRecord(record);
     }
+}
+
+void LoggingManager::TraceFromBackend(int32_t level, const char* format, ...) {
+    if (format == nullptr) {
+        Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
+    }
+    // Back-ends call this while they hold their own locks, so the message may only travel
+    // through the trace redirector's worker; until one runs, it is dropped.
+    (void)level;
 }
 
 void LoggingManager::PanicTrace(const char* format, ...) {

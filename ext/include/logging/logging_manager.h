@@ -85,6 +85,10 @@ public:
     // Delivers a record built by the caller (scope events, lines received from the network).
     void Deliver(TraceRecord& record);
 
+    // A back-end's own message, raised while it holds its locks: handed to the trace
+    // redirector (none runs yet, so it is dropped), never delivered on the caller's thread.
+    void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
+
     // The library's own fatal messages: to the panic handle or the debugger, then to
     // "logging-trace" at CRITICAL_ERROR.
     void PanicTrace(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));

@@ -85,7 +85,7 @@ TEST_F(LoggingInitialize, ConfigurationIsReadAtTheFirstDeliveryOutsideTheLibrary
     EXPECT_EQ(g_hookCalls, std::vector<std::string>{"LOGGING_INIT_CMD"});
     LogTo("somewhere", "first");
     LogTo("somewhere", "second");
-    EXPECT_EQ(g_hookCalls, (std::vector<std::string>{"LOGGING_INIT_CMD", "configure 2"}));
+    EXPECT_EQ(g_hookCalls, (std::vector<std::string>{"LOGGING_INIT_CMD", "configure 2", "LOGGING_POST_INIT_CMD"}));
     EXPECT_TRUE(LoggingManager::Instance().Release(cookie));
     EXPECT_FALSE(LoggingManager::Instance().Release(cookie));
 
@@ -96,6 +96,24 @@ TEST_F(LoggingInitialize, ConfigurationIsReadAtTheFirstDeliveryOutsideTheLibrary
     LogTo("somewhere", "third");
     EXPECT_EQ(g_hookCalls, (std::vector<std::string>{"LOGGING_INIT_CMD", "LOGGING_POST_INIT_CMD"}));
     EXPECT_TRUE(LoggingManager::Instance().Release(again));
+}
+
+std::vector<std::string> g_seenInHook;
+
+void ConfigureAndLog(LoggingManager&, uint32_t) {
+    TestSupport::LogCapture capture("cfg.seen");
+    LogTo("cfg.seen", "configured");
+    g_seenInHook = capture.Texts();
+}
+
+// The configuration runs under the exclusive lock; what it logs must see what it just did.
+TEST_F(LoggingInitialize, TheConfigurationsOwnMessagesSeeItsChanges) {
+    LogTo("cfg.seen", "nowhere to go yet");
+    LoggingManager::SetConfigurationHook(ConfigureAndLog);
+    const uint32_t cookie = LoggingManager::Instance().Initialize(nullptr, nullptr);
+    LogTo("elsewhere", "triggers the configuration");
+    EXPECT_EQ(g_seenInHook, std::vector<std::string>{"I00000000: configured"});
+    EXPECT_TRUE(LoggingManager::Instance().Release(cookie));
 }
 
 TEST_F(LoggingInitialize, ParametersGiveTheFatalErrorLogPath) {
