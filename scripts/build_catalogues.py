@@ -182,8 +182,8 @@ def command_append(args):
         data = f.read()
     image_end = pe_image_end(data, args.executable)
     if len(data) > image_end:
-        # Only a previous archive may be replaced; anything else after the image is kept
-        # from harm by refusing.
+        # Only an archive appended before (and whatever followed it) is replaced; unknown
+        # data after the image, which the archive would hide, is refused.
         if appended_archive_start(data, image_end) is None:
             raise CatalogueError(f"{args.executable}: unknown data after the executable image")
         data = data[:image_end]
