@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "core/common/catalogue_image.h"
