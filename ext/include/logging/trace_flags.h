@@ -3,6 +3,9 @@
 // Output-format flags of a channel: how a record is rendered into a line.
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace Logging {
 
@@ -32,5 +35,16 @@ constexpr uint32_t kDefaultOutputFlags = 0x1000f4;
 constexpr uint32_t kKeepColourSequences = 0x1;
 constexpr uint32_t kPrefixExpanded = 0x4000;
 constexpr uint32_t kSerialisedWrites = 0x8000;
+
+// The bits one word of a flag list stands for: a flag name ("timestamp", "of_tid", any case)
+// or a number, of which only the configurable bits count. nullopt when the word is neither.
+std::optional<uint32_t> ParseTraceFlag(std::string_view word) noexcept;
+
+// ORs the bits of `word` into `flags`; false, with `flags` unchanged, when the word is no flag.
+bool AddTraceFlag(std::string_view word, uint32_t& flags) noexcept;
+
+// The names of the flags set in `flags`, timestamp pieces first, joined by " | "; "<none>"
+// when none is set. Back-end bits are not listed.
+std::string TraceFlagsToString(uint32_t flags);
 
 }  // namespace Logging
