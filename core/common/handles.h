@@ -146,10 +146,11 @@ private:
     T* p_ = nullptr;
 };
 
-// A VARIANT cleared on every path.
+// A VARIANT cleared on every path. It starts zero-filled, so that reading a wider field than
+// the one a callee filled in never sees stack garbage.
 class UniqueVariant {
 public:
-    UniqueVariant() noexcept { ::VariantInit(&v_); }
+    UniqueVariant() noexcept : v_() { ::VariantInit(&v_); }
     ~UniqueVariant() { ::VariantClear(&v_); }
     UniqueVariant(const UniqueVariant&) = delete;
     UniqueVariant& operator=(const UniqueVariant&) = delete;
@@ -158,6 +159,8 @@ public:
     const VARIANT* get() const noexcept { return &v_; }
     VARIANT* put() noexcept {
         ::VariantClear(&v_);
+        v_ = VARIANT();
+        ::VariantInit(&v_);
         return &v_;
     }
 
