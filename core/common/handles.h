@@ -9,6 +9,8 @@
 
 #include <utility>
 
+#include "core/common/assert.h"
+
 namespace Common {
 
 // Owns one resource of a kind described by Traits:
@@ -119,7 +121,13 @@ public:
     }
 
     T* get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
+    // A call through an empty pointer is a programming error: it is reported before it crashes.
+    T* operator->() const noexcept {
+        if (p_ == nullptr) {
+            ReportAssertion("p_ != nullptr", "core/common/handles.h", __LINE__);
+        }
+        return p_;
+    }
     explicit operator bool() const noexcept { return p_ != nullptr; }
 
     void reset() noexcept {
@@ -138,10 +146,11 @@ private:
     T* p_ = nullptr;
 };
 
-// A VARIANT cleared on every path.
+// A VARIANT cleared on every path. It starts zero-filled, so that reading a wider field than
+// the one a callee filled in never sees stack garbage.
 class UniqueVariant {
 public:
-    UniqueVariant() noexcept { ::VariantInit(&v_); }
+    UniqueVariant() noexcept : v_() { ::VariantInit(&v_); }
     ~UniqueVariant() { ::VariantClear(&v_); }
     UniqueVariant(const UniqueVariant&) = delete;
     UniqueVariant& operator=(const UniqueVariant&) = delete;
@@ -150,6 +159,8 @@ public:
     const VARIANT* get() const noexcept { return &v_; }
     VARIANT* put() noexcept {
         ::VariantClear(&v_);
+        v_ = VARIANT();
+        ::VariantInit(&v_);
         return &v_;
     }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <thread>
 
 #include "core/common/handles.h"
 
@@ -68,10 +67,16 @@ std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wst
     return result;
 }
 
-void ReadAll(HANDLE pipe, std::string* target) {
+// Reads what the pipe holds now, without waiting for more.
+void ReadAvailable(HANDLE pipe, std::string* target) {
     char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    DWORD available = 0;
+    while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        DWORD read = 0;
+        const DWORD wanted = available < sizeof buffer ? available : static_cast<DWORD>(sizeof buffer);
+        if (!::ReadFile(pipe, buffer, wanted, &read, nullptr) || read == 0) {
+            return;
+        }
         target->append(buffer, read);
     }
 }
@@ -128,12 +133,22 @@ ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring
     outWrite.reset();
     errWrite.reset();
 
-    std::thread errReader(ReadAll, errRead.get(), &result.err);
-    ReadAll(outRead.get(), &result.out);
-    errReader.join();
-    if (::WaitForSingleObject(process.get(), options.timeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.get(), 259);
-        ADD_FAILURE() << "child process timed out";
+    // The streams are read until the child has ended, not until they are closed: a process
+    // the child starts may keep the write ends open for longer (Wine's desktop process, which
+    // the first process of a session to load user32 starts, inherits its standard error).
+    const ULONGLONG deadline = ::GetTickCount64() + options.timeoutMs;
+    for (;;) {
+        const DWORD wait = ::WaitForSingleObject(process.get(), 10);
+        ReadAvailable(outRead.get(), &result.out);
+        ReadAvailable(errRead.get(), &result.err);
+        if (wait == WAIT_OBJECT_0) {
+            break;
+        }
+        if (::GetTickCount64() >= deadline) {
+            ::TerminateProcess(process.get(), 259);
+            ADD_FAILURE() << "child process timed out";
+            break;
+        }
     }
     ::GetExitCodeProcess(process.get(), &result.exitCode);
     return result;

@@ -17,8 +17,9 @@ std::string Raw(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
-// Per type: every field set away from its default, the defaults, and a field-by-field
-// comparison written out here rather than taken from the type's own field list.
+// Per type: every field set away from its default, the defaults, and the own fields in their
+// documented order (flat record and saved form), written out here rather than taken from the
+// type's own field list.
 template <typename Config>
 struct Sample;
 
@@ -47,7 +48,6 @@ void ExpectBaseDefaults(const ChannelConfig& config, uint32_t flags) {
 template <typename Config>
 struct NoOwnFields {
     static void Fill(Config&) {}
-    static void ExpectEqual(const Config&, const Config&) {}
     static void ExpectDefaults(const Config&) {}
     template <typename Flat>
     static void ExpectFlat(const Flat&, const Config&) {}
@@ -89,12 +89,6 @@ struct Sample<FileConfig> {
         c.MaxSize = 0x12345678;
         c.File = "C:\\logs\\{pname}.log";
     }
-    static void ExpectEqual(const FileConfig& a, const FileConfig& b) {
-        EXPECT_EQ(a.Append, b.Append);
-        EXPECT_EQ(a.OneDay, b.OneDay);
-        EXPECT_EQ(a.MaxSize, b.MaxSize);
-        EXPECT_EQ(a.File, b.File);
-    }
     // Written out in the documented order, independently of the type's own field list.
     static void ExpectFlat(const _log_file_channel_config& f, const FileConfig& c) {
         EXPECT_EQ(f.append, c.Append ? 1 : 0);
@@ -128,15 +122,6 @@ struct Sample<LogScopeConfig> {
         c.MaxFiles = 2;
         c.Compress = 0;
         c.OneDay = true;
-    }
-    static void ExpectEqual(const LogScopeConfig& a, const LogScopeConfig& b) {
-        EXPECT_EQ(a.Folder, b.Folder);
-        EXPECT_EQ(a.Prefix, b.Prefix);
-        EXPECT_EQ(a.Extension, b.Extension);
-        EXPECT_EQ(a.MaxSize, b.MaxSize);
-        EXPECT_EQ(a.MaxFiles, b.MaxFiles);
-        EXPECT_EQ(a.Compress, b.Compress);
-        EXPECT_EQ(a.OneDay, b.OneDay);
     }
     static void ExpectFlat(const _log_logscope_config& f, const LogScopeConfig& c) {
         EXPECT_EQ(f.folder, c.Folder.c_str());
@@ -176,11 +161,6 @@ struct Sample<GateConfig> {
         c.Port = 24100;
         c.Filter = false;
     }
-    static void ExpectEqual(const GateConfig& a, const GateConfig& b) {
-        EXPECT_EQ(a.Server, b.Server);
-        EXPECT_EQ(a.Port, b.Port);
-        EXPECT_EQ(a.Filter, b.Filter);
-    }
     static void ExpectFlat(const _log_gate_channel_config& f, const GateConfig& c) {
         EXPECT_EQ(f.server, c.Server.c_str());
         EXPECT_EQ(f.port, c.Port);
@@ -211,16 +191,6 @@ struct Sample<FileFolderConfig> {
         c.File = "file";
         c.Prefix = "prefix";
         c.Extension = "ext";
-    }
-    static void ExpectEqual(const FileFolderConfig& a, const FileFolderConfig& b) {
-        EXPECT_EQ(a.MaxSize, b.MaxSize);
-        EXPECT_EQ(a.MaxFiles, b.MaxFiles);
-        EXPECT_EQ(a.MaxAge, b.MaxAge);
-        EXPECT_EQ(a.ScanPeriod, b.ScanPeriod);
-        EXPECT_EQ(a.Folder, b.Folder);
-        EXPECT_EQ(a.File, b.File);
-        EXPECT_EQ(a.Prefix, b.Prefix);
-        EXPECT_EQ(a.Extension, b.Extension);
     }
     static void ExpectFlat(const _log_file_folder_channel_config& f, const FileFolderConfig& c) {
         EXPECT_EQ(f.maxSize, c.MaxSize);
@@ -264,12 +234,6 @@ struct Sample<SharedFileConfig> {
         c.File = "shared.log";
         c.OneDay = true;
     }
-    static void ExpectEqual(const SharedFileConfig& a, const SharedFileConfig& b) {
-        EXPECT_EQ(a.MaxSize, b.MaxSize);
-        EXPECT_EQ(a.Timeout, b.Timeout);
-        EXPECT_EQ(a.File, b.File);
-        EXPECT_EQ(a.OneDay, b.OneDay);
-    }
     static void ExpectFlat(const _log_shared_file_channel_config& f, const SharedFileConfig& c) {
         EXPECT_EQ(f.maxSize, c.MaxSize);
         EXPECT_EQ(f.timeout, c.Timeout);
@@ -303,7 +267,12 @@ void ExpectSame(const ChannelConfig& actual, const Config& expected) {
     ASSERT_EQ(actual.GetType(), expected.GetType());
     const Config& typed = static_cast<const Config&>(actual);
     ExpectBaseEqual(typed, expected);
-    Sample<Config>::ExpectEqual(typed, expected);
+    // The own fields compared through the test's own list of them.
+    std::vector<uint8_t> actualOwn;
+    std::vector<uint8_t> expectedOwn;
+    Sample<Config>::SaveOwn(actualOwn, typed);
+    Sample<Config>::SaveOwn(expectedOwn, expected);
+    EXPECT_EQ(actualOwn, expectedOwn);
 }
 
 template <typename Config>
