@@ -50,10 +50,22 @@ LogLines SqlVerdict(bool found) {
                         : "[MSSQL Native] Microsoft SQL Server not detected"}};
 }
 
-// What the detectors after SQL Server log on a clean prefix, in add-on order (Exchange,
-// Active Directory, Oracle). Add their messages here as they start to log.
+// What the detectors after SQL Server log on a clean prefix, in add-on order. Extend it when
+// a detector logs more.
 LogLines OtherDetectorsOnACleanMachine() {
-    return {};
+    const std::string exchangeFailed = "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\";
+    return {
+        {'W', exchangeFailed + "Exchange\\Setup (error=2)"},
+        {'W', exchangeFailed + "Exchange\\v8.0\\Setup (error=2)"},
+        {'W', exchangeFailed + "ExchangeServer\\v14\\Setup (error=2)"},
+        {'W', exchangeFailed + "ExchangeServer\\v15\\Setup (error=2)"},
+        {'I', "[Exchange Native] Microsoft Exchange not detected"},
+        {'I', "[AD Native] Active Directory not detected (not a Domain Controller)"},
+        {'I', "[Oracle Detection] Starting Oracle VSS Writer detection"},
+        // The prefix's own vssapi.dll has no backup components (E_NOTIMPL).
+        {'W', "[Oracle Detection] Failed to create VSS backup components: 0x80004001"},
+        {'I', "[Oracle Detection] Oracle VSS Writer not found"},
+    };
 }
 
 // The report's log messages: every information line, then every warning, then every error,
