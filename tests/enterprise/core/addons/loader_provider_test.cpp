@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/common/assert.h"
-#include "enterprise/core/addons/addon.h"
 
 namespace {
 
@@ -82,18 +81,6 @@ TEST_F(LoaderProviderClient, NullIsStoredLikeAnyProvider) {
     EXPECT_EQ(AssertionsOf(nullptr), 0u);
     // From an empty slot any provider is the first one.
     EXPECT_EQ(AssertionsOf(&g_providerB), 0u);
-}
-
-TEST_F(LoaderProviderClient, AddonInitializeInstallsTheHostsProvider) {
-    class Addon : public Core::AddOnImplBase<MachineManagement::MachineAppDetectionAddon> {
-    public:
-        Addon() : AddOnImplBase("test", 1) {}
-        MachineManagement::InstalledApplications GetMachineInstalledApplications() override { return {}; }
-    } addon;
-    addon.Initialize(Core::AddonContext{&g_providerA, 2});
-    EXPECT_EQ(g_reportLines.size(), 0u);
-    addon.Initialize(Core::AddonContext{&g_providerB, 2});
-    EXPECT_EQ(g_reportLines.size(), 1u);
 }
 
 // The assertion is reported with the slot's lock held; the same thread may set it again then.
