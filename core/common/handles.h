@@ -9,6 +9,8 @@
 
 #include <utility>
 
+#include "core/common/assert.h"
+
 namespace Common {
 
 // Owns one resource of a kind described by Traits:
@@ -119,7 +121,13 @@ public:
     }
 
     T* get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
+    // A call through an empty pointer is a programming error: it is reported before it crashes.
+    T* operator->() const noexcept {
+        if (p_ == nullptr) {
+            ReportAssertion("p_ != nullptr", "core/common/handles.h", __LINE__);
+        }
+        return p_;
+    }
     explicit operator bool() const noexcept { return p_ != nullptr; }
 
     void reset() noexcept {

@@ -1,0 +1,53 @@
+#pragma once
+
+// Builds ZIP archives in memory for tests, and remembers where each record lies so that a
+// test can corrupt exactly the field it means to.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+struct ZipLayout {
+    std::string bytes;
+    std::vector<size_t> localHeaders;      // offsets in `bytes`
+    std::vector<size_t> directoryHeaders;  // offsets in `bytes`
+    size_t directory = 0;
+    size_t endRecord = 0;
+};
+
+class ZipBuilder {
+public:
+    // Adds an entry, stored or deflated with zlib's raw deflate.
+    ZipBuilder& Add(const std::string& name, const std::string& data, bool deflate = false);
+    // Bytes written before the archive (its offsets still count from the archive's start).
+    ZipBuilder& Prefix(const std::string& bytes);
+    // The end record's comment.
+    ZipBuilder& Comment(const std::string& comment);
+
+    ZipLayout Build() const;
+
+private:
+    struct Entry {
+        std::string name;
+        std::string data;
+        bool deflate;
+    };
+    std::vector<Entry> entries_;
+    std::string prefix_;
+    std::string comment_;
+};
+
+// Raw deflate of `data` (no zlib or gzip wrapper).
+std::string Deflate(const std::string& data);
+
+void PutU16(std::string& bytes, size_t at, uint16_t value);
+void PutU32(std::string& bytes, size_t at, uint32_t value);
+uint32_t GetU32(const std::string& bytes, size_t at);
+
+// A catalogue image in the archive's layout from UTF-16 texts.
+std::string MakeCatalogueImage(const std::vector<std::wstring>& texts);
+
+}  // namespace TestSupport
