@@ -129,6 +129,7 @@ ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring
     }
     Common::UniqueHandle process(info.hProcess);
     Common::UniqueHandle thread(info.hThread);
+    result.processId = info.dwProcessId;
     // Our copies of the write ends must go, or the readers never see the end of the streams.
     outWrite.reset();
     errWrite.reset();

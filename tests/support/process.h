@@ -12,6 +12,7 @@ struct ProcessResult {
     std::string out;  // standard output, bytes as written
     std::string err;  // standard error, bytes as written
     DWORD exitCode = 0;
+    DWORD processId = 0;  // the child's id, to tell its traces from those of other processes
 };
 
 struct ProcessOptions {

@@ -25,8 +25,13 @@ public:
 // The process-wide provider slot.
 class AddonLoaderProviderClient {
 public:
-    // Stores `provider`; a second, different provider is reported as an assertion first.
+    // Stores `provider` (not owned, may be null); a second, different provider is reported as
+    // an assertion first.
     static void SetInstance(AddonLoaderProvider* provider);
 };
+
+// The process-wide provider whose loaders refuse every load with error 0xC10001, for hosts
+// that load no modules.
+AddonLoaderProvider& NullAddonLoaderProviderInstance();
 
 }  // namespace Core
