@@ -110,22 +110,5 @@ uint32_t RandomNumber() {
     return static_cast<uint32_t>(std::rand());
 }
 
-bool GetEnvironment(const char* name, std::string& value) {
-    const DWORD size = ::GetEnvironmentVariableA(name, nullptr, 0);
-    if (size == 0) {
-        value.clear();
-        return ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-    }
-    std::string buffer(size, '\0');
-    const DWORD length = ::GetEnvironmentVariableA(name, &buffer[0], size);
-    if (length >= size) {
-        value.clear();
-        return false;
-    }
-    buffer.resize(length);
-    value = std::move(buffer);
-    return true;
-}
-
 }  // namespace Platform
 }  // namespace Logging

@@ -40,8 +40,5 @@ void DebugOutput(const char* text);
 // A 32-bit random number (never used for security).
 uint32_t RandomNumber();
 
-// The value of an environment variable; false when it is not set.
-bool GetEnvironment(const char* name, std::string& value);
-
 }  // namespace Platform
 }  // namespace Logging
