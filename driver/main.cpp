@@ -7,9 +7,11 @@
 
 #include "driver/detection_result.h"
 #include "driver/log_collecting_tracer.h"
+#include "driver/logging_hooks.h"
 #include "driver/options.h"
 #include "driver/report_writers.h"
 #include "driver/run_detection.h"
+#include "logging/initialize.h"
 
 namespace {
 
@@ -50,6 +52,14 @@ int main(int argc, char* argv[]) {
     auto* tracer = new Hostprobe::LogCollectingTracer;
     int exitCode = 0;
     {
+        // Declared in this order so that they are destroyed in the reverse one: the file, the
+        // result, then the logging library; the tracer goes last, after the library let go.
+        const Logging::InitParameters noPipeNoListener{};
+        Logging::Initialize logging(Hostprobe::FormatErrorForLogging, Hostprobe::FormatFieldsForLogging,
+                                    noPipeNoListener);
+        // The result is ignored: without the channel the report simply holds no log messages.
+        Hostprobe::RouteDefaultChannelTo(tracer);
+
         Hostprobe::DetectionResult result = Hostprobe::RunDetection(tracer);
 
         std::unique_ptr<std::ofstream> file;

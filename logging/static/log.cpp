@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "core/common/assert.h"
+#include "logging/logging_manager.h"
 
 namespace Logging {
 
@@ -10,9 +11,10 @@ void Log(TraceLocation location, int32_t level, const char* channel, const char*
     if (format == nullptr) {
         Common::ReportAssertion("format", "ext/include/logging/log", 251);
     }
-    (void)location;
-    (void)level;
-    (void)channel;
+    va_list args;
+    va_start(args, format);
+    LoggingManager::Instance().TraceFormatted(channel, level, location, format, args);
+    va_end(args);
 }
 
 }  // namespace Logging
