@@ -86,7 +86,7 @@ struct Scenario {
 
 TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
     const Scenario scenarios[] = {
-        {nullptr, false, "", {}},
+        {nullptr, false, "", {}},  // a stand-alone machine, domain role 0
         {"objects=4", true, "OESL", {}},
         {"objects=5", true, "OESL", {}},
         {"objects=3", false, "OESL", {}},

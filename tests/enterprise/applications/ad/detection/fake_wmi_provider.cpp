@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <sstream>
 #include <string>
 
 #define NOT_IMPLEMENTED(method, ...)                         \
@@ -134,12 +135,10 @@ public:
         }
         *objects = nullptr;
         *returned = 0;
-        if (items_.empty()) {
+        std::wstring item;
+        if (!std::getline(items_, item, L',')) {
             return WBEM_S_FALSE;
         }
-        const size_t comma = items_.find(L',');
-        const std::wstring item = items_.substr(0, comma);
-        items_.erase(0, comma == std::wstring::npos ? comma : comma + 1);
         if (item == L"timeout") {
             return WBEM_S_TIMEDOUT;
         }
@@ -158,7 +157,7 @@ public:
     NOT_IMPLEMENTED(Skip, LONG, ULONG);
 
 private:
-    std::wstring items_;
+    std::wistringstream items_;
 };
 
 // CoSetProxyBlanket reaches the services through IClientSecurity, as a real proxy carries it.
