@@ -7,6 +7,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+from pathlib import Path
 
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "build_catalogues.py")
 
@@ -28,57 +29,51 @@ def fake_pe(signed=False):
 
 
 class Tool(unittest.TestCase):
-    def run_tool(self, *args, files={}):
-        for name, data in files.items():
-            os.makedirs(os.path.dirname(self.at(name)), exist_ok=True)
-            with open(self.at(name), "wb") as f:
-                f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
-        return subprocess.run([sys.executable, TOOL, *map(self.at, args)], capture_output=True, text=True)
-
-    def at(self, name):  # arguments with a slash or a dot name files in the test's folder
-        return os.path.join(self.dir, name) if "/" in name or "." in name else name
-
-    def read(self, name):
-        with open(self.at(name), "rb") as f:
-            return f.read()
-
-    def build(self, **sources):
-        files = {f"m/{locale}.txt": text for locale, text in {"en": source(), **sources}.items()}
-        return self.run_tool("build", "--messages", "m/", "--locales", ",".join(sources), "--images", "i/",
-                             "--archive", "a.zip", files=files)
-
     def setUp(self):
         temp = tempfile.TemporaryDirectory()
         self.addCleanup(temp.cleanup)
-        self.dir = temp.name
+        self.addCleanup(os.chdir, os.getcwd())
+        os.chdir(temp.name)
+
+    def run_tool(self, *args):
+        return subprocess.run([sys.executable, TOOL, *args], capture_output=True, text=True)
+
+    def build(self, **sources):
+        Path("m").mkdir(exist_ok=True)
+        for locale, text in {"en": source(), **sources}.items():
+            Path(f"m/{locale}.txt").write_text(text, encoding="utf-8")
+        return self.run_tool("build", "--messages", "m", "--locales", ",".join(sources), "--images", "i",
+                             "--archive", "a.zip")
 
     def test_build_packs_the_catalogues_and_fails_loudly_on_malformed_sources(self):
         self.assertEqual(self.build(de=source(s3=r"two\nlines\t\\ ok", s4=""), pt_BR=source()).returncode, 0)
-        with zipfile.ZipFile(self.at("a.zip")) as z:
+        with zipfile.ZipFile("a.zip") as z:
             self.assertEqual(z.namelist(), ["hostprobe.msg", "de/hostprobe.msg", "pt_BR/hostprobe.msg", "locales"])
             self.assertEqual((z.read("hostprobe.msg"), z.read("locales")), (b"", b"en,de,pt_BR"))
             image = z.read("de/hostprobe.msg")
         text = [8 + 4 * i + struct.unpack_from("<I", image, 8 + 4 * i)[0] for i in (3, 5)]
         self.assertEqual(image[text[0]:text[1]], "two\nlines\t\\ ok\0\0".encode("utf-16-le"))
-        os.remove(self.at("a.zip"))
+        Path("a.zip").unlink()
         for text, message in [(source(78), "78 messages, expected exactly 79"),
                               (source().replace("5: text 5\n", ""), "message 6 where message 5 was expected"),
                               (source() + "just text\n", "expected"), (source(s7=r"a \x"), "unknown escape"),
                               (source(s9="text 9 "), "trailing white space")]:
             r = self.build(de=text)
             self.assertIn(message, r.stderr)
-            self.assertEqual((r.returncode, os.path.exists(self.at("a.zip"))), (1, False))
+            self.assertEqual((r.returncode, os.path.exists("a.zip")), (1, False))
 
     def test_append_replaces_an_earlier_archive_and_refuses_other_data(self):
         for exe, content in [(fake_pe(), b"first"), (None, b"first"), (None, b"second, longer")]:
-            with zipfile.ZipFile(self.at("a.zip"), "w") as z:
+            with zipfile.ZipFile("a.zip", "w") as z:
                 z.writestr("hostprobe.msg", content)
-            r = self.run_tool("append", "p.exe", "a.zip", files={"p.exe": exe} if exe else {})
-            self.assertEqual(r.returncode, 0, r.stderr)
-            self.assertEqual(self.read("p.exe"), fake_pe() + self.read("a.zip"))
+            if exe:
+                Path("p.exe").write_bytes(exe)
+            self.assertEqual(self.run_tool("append", "p.exe", "a.zip").returncode, 0)
+            self.assertEqual(Path("p.exe").read_bytes(), fake_pe() + Path("a.zip").read_bytes())
         for exe, message in [(fake_pe() + b"overlay", "unknown data"), (fake_pe(signed=True), "signed")]:
-            self.assertIn(message, self.run_tool("append", "p.exe", "a.zip", files={"p.exe": exe}).stderr)
-            self.assertEqual(self.read("p.exe"), exe)
+            Path("p.exe").write_bytes(exe)
+            self.assertIn(message, self.run_tool("append", "p.exe", "a.zip").stderr)
+            self.assertEqual(Path("p.exe").read_bytes(), exe)
 
 
 if __name__ == "__main__":

@@ -82,10 +82,7 @@ TEST(Utf16ToUtf8, RangesSurrogatesAndCounts) {
     // A pair split by the count is not joined.
     EXPECT_EQ(Convert({0xD83D, 0xDE00}, 1), "\xED\xA0\xBD");
     EXPECT_EQ(Convert({L'a', L'b', L'c'}, 0), "");
-    const wchar_t withNul[] = {L'a', 0, L'b'};
-    std::string out;
-    Common::Utf16ToUtf8(withNul, 3, out);
-    EXPECT_EQ(out, "a");
+    EXPECT_EQ(Convert({L'a', 0, L'b'}, 3), "a");
     EXPECT_EQ(Common::Utf16ToUtf8(std::wstring(L"ab\0cd", 5)), "ab");
 }
 

@@ -38,7 +38,7 @@ ZipStatus Read(const std::string& bytes, const std::string& name, std::string* c
     return read;
 }
 
-TEST(ZipArchive, ReadsStoredAndDeflatedEntriesBetweenOtherData) {
+TEST(ZipArchive, ReadsEntriesBetweenOtherDataByExactName) {
     std::string big;  // barely compressible, and larger than the reader's buffers
     for (uint32_t i = 0; big.size() < 300000; ++i) {
         big += std::string(1, static_cast<char>((i * 2654435761u) >> 24)) + "abc";
@@ -55,9 +55,7 @@ TEST(ZipArchive, ReadsStoredAndDeflatedEntriesBetweenOtherData) {
             }
         }
     }
-}
-
-TEST(ZipArchive, FindsEntriesByExactNameAndTheFirstOfEqualNames) {
+    // Names match byte for byte; the first of equal names wins.
     const ZipLayout z = BuildZip({{"de/x.msg", "one"}, {"x.msg", "two"}, {"de/x.msg", "dup"}});
     std::string content;
     EXPECT_EQ(Read(z.bytes, "de/x.msg", &content), S::Ok);
@@ -118,7 +116,6 @@ const Damage kDamages[] = {
     {"fewer entries than the directory", kBoth, false, S::Corrupt, kEnd, 8, 4, 0x00010001},
     {"more entries than the directory", kBoth, false, S::Corrupt, kEnd, 8, 4, 0x00030003},
     {"directory one byte past the record", kBoth, false, S::Corrupt, kEnd, 16, 4, 1, true},
-    {"directory size one byte longer", kBoth, false, S::Corrupt, kEnd, 12, 4, 1, true},
     {"directory truncated", kBoth, false, S::Corrupt, kEnd, 12, 4, -1, true},
     {"size and offset wrap in 32 bits", kBoth, false, S::Corrupt, kEnd, 12, 8, 0x20FFFFFFF0},
     {"directory header signature", kBoth, false, S::Corrupt, kCentral1, 0, 1, 'Q'},
@@ -161,26 +158,16 @@ TEST(ZipArchive, RejectsMalformedArchives) {
     }
 }
 
-// Claims 100 bytes more than it holds; reads that fail end with `failure`.
-class ShortSource : public File::MemorySource {
-public:
-    ShortSource(const std::string& bytes, ZipStatus failure) : MemorySource(bytes), failure_(failure) {}
+// Claims more bytes than it holds, so that reads near the end fail.
+struct ShortSource : File::MemorySource {
+    using MemorySource::MemorySource;
     uint64_t Size() const override { return MemorySource::Size() + 100; }
-    ZipStatus ReadAt(uint64_t offset, void* buffer, size_t size) const override {
-        return MemorySource::ReadAt(offset, buffer, size) == S::Ok ? S::Ok : failure_;
-    }
-
-private:
-    ZipStatus failure_;
 };
 
 // Reading archives from files on disk is tested end to end, with the catalogue.
 TEST(ZipArchive, FailuresOfTheSourcePassThrough) {
     std::unique_ptr<ZipArchive> archive;
-    for (const ZipStatus failure : {S::EndOfFile, S::ReadError}) {
-        const std::string bytes = BuildZip({{"a", "data"}}).bytes;
-        EXPECT_EQ(ZipArchive::Open(std::make_unique<ShortSource>(bytes, failure), archive), failure);
-    }
+    EXPECT_EQ(ZipArchive::Open(std::make_unique<ShortSource>(BuildZip({{"a", "data"}}).bytes), archive), S::EndOfFile);
     EXPECT_EQ(ZipArchive::Open(nullptr, archive), S::NotFound);
     TestSupport::TempDir dir;
     TestSupport::WriteFileBytes(dir.path() + L"plain.txt", "no archive here, just text");
