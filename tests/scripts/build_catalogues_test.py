@@ -13,8 +13,7 @@ TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scr
 
 
 def source(count=79, **changes):
-    texts = {i: changes.get(f"s{i}", f"text {i}") for i in range(count)}
-    return "# test\n" + "".join(f"{i}: {t}\n" if t else f"{i}:\n" for i, t in texts.items())
+    return "# test\n" + "".join(f"{i}: {changes.get(f's{i}', f'text {i}')}\n" for i in range(count))
 
 
 def fake_pe(signed=False):
