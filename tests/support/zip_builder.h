@@ -89,17 +89,17 @@ inline ZipLayout BuildZip(const std::vector<ZipItem>& items, const std::string& 
     return z;
 }
 
-// A catalogue image: u32 size, u32 count, self-relative u32 offsets, UTF-16 texts.
-inline std::string MakeCatalogueImage(const std::vector<std::wstring>& texts) {
-    std::string image(8 + 4 * texts.size(), '\0'), body;
-    for (size_t i = 0; i < texts.size(); ++i) {
+// A catalogue image of `count` texts "<tag> <index>": u32 size and count, offsets, UTF-16 texts.
+inline std::string MakeCatalogueImage(const std::string& tag, uint32_t count = 79) {
+    std::string image(8 + 4 * count, '\0'), body;
+    for (uint32_t i = 0; i < count; ++i) {
         Put(image, 8 + 4 * i, image.size() + body.size() - 8 - 4 * i, 4);
-        for (const wchar_t c : texts[i] + L'\0') {
-            Append(body, {{static_cast<uint16_t>(c), 2}});
+        for (const char c : tag + " " + std::to_string(i) + '\0') {
+            Append(body, {{static_cast<unsigned char>(c), 2}});
         }
     }
     image += body;
-    Put(image, 0, image.size() + (uint64_t{texts.size()} << 32), 8);
+    Put(image, 0, image.size() + (uint64_t{count} << 32), 8);
     return image;
 }
 

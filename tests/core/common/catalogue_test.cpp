@@ -20,19 +20,6 @@ namespace {
 using Strings = std::vector<std::string>;
 using TestSupport::Get;
 
-// A catalogue image of `count` texts "<tag> <index>".
-std::string TaggedImage(const std::string& tag, uint32_t count = Common::kMessageCount) {
-    std::vector<std::wstring> texts;
-    for (uint32_t i = 0; i < count; ++i) {
-        texts.push_back(TestSupport::Widen(tag) + L" " + std::to_wstring(i));
-    }
-    return TestSupport::MakeCatalogueImage(texts);
-}
-
-std::string CompiledImage(const std::wstring& locale) {
-    return TestSupport::ReadFileBytes(TestSupport::ModuleDirectory() + L"catalogues\\" + locale + L".msg");
-}
-
 // This program carries no archive, so the built-in table is current.
 TEST(MessageCatalogue, BuiltInImageLookupsAndMembership) {
     const auto* image = static_cast<const char*>(Common::BuiltInCatalogueImage());
@@ -50,9 +37,8 @@ TEST(MessageCatalogue, BuiltInImageLookupsAndMembership) {
     }
     EXPECT_EQ(expected, bytes.size());
     // The build compiles the English source with the same tool as the translations.
-    EXPECT_TRUE(CompiledImage(L"en") == bytes);
+    EXPECT_TRUE(TestSupport::ReadFileBytes(TestSupport::ModuleDirectory() + L"catalogues\\en.msg") == bytes);
 
-    EXPECT_STREQ(Common::GetMessageText(Common::MSG_END_OF_FILE), L"The end of the file has been reached.");
     EXPECT_STREQ(Common::GetMessageText(static_cast<Common::MessageId>(Common::kMessageCount)), L"");
 
     EXPECT_TRUE(Common::IsInMessageTable(image));
@@ -67,7 +53,7 @@ TEST(MessageCatalogue, BuiltInImageLookupsAndMembership) {
 }
 
 TEST(CatalogueImage, LoaderChecksHeaderOffsetsAndTerminators) {
-    const std::string good = TaggedImage("text");
+    const std::string good = TestSupport::MakeCatalogueImage("text");
     const auto with = [&good](size_t at, uint32_t value, size_t size = std::string::npos) {
         std::string image = good.substr(0, size);
         TestSupport::Put(image, at, value, 4);
@@ -82,7 +68,7 @@ TEST(CatalogueImage, LoaderChecksHeaderOffsetsAndTerminators) {
         {"good", good, true, true},
         {"a text shared, out of order", with(last, Get(good, 8) - 4 * 78), true, true},
         {"count 80", with(4, 80), false, false},
-        {"older catalogue", TaggedImage("text", 78), false, false},
+        {"older catalogue", TestSupport::MakeCatalogueImage("text", 78), false, false},
         {"size field too large", with(0, static_cast<uint32_t>(good.size() + 2)), false, false},
         {"size field too small", good + "xx", false, false},
         {"7 bytes", good.substr(0, 7), false, false},
@@ -126,15 +112,13 @@ TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
     EXPECT_EQ(Common::ParseLanguageIdList(L"0416", 2), (std::vector<uint16_t>{0x04}));
     // English is the root entry, tried in its place in the list.
     EXPECT_EQ(Common::LocalisedEntryNames({"de", "en", "fr"}, "x"), (Strings{"de/x", "x", "fr/x"}));
-    EXPECT_EQ(Common::SideArchivePath(L"C:\\hp\\hostprobe.exe"), L"C:\\hp\\hostprobe.dat");
     EXPECT_EQ(Common::SideArchivePath(L"C:\\tools.v2\\hostprobe"), L"C:\\tools.v2\\hostprobe.dat");
 }
 
 // The end-to-end tests run runtime_child.exe, which carries the shipped archive. Under Wine a
 // process's interface language comes from the Unix locale it starts with, so ctest runs them once
-// per language and names in HOSTPROBE_EXPECT_LOCALE_LIST the locale list it must give.
-
-// Messages 8, 11 and 44, one a line.
+// per language and names in HOSTPROBE_EXPECT_LOCALE_LIST the locale list it must give. The texts
+// asked for are messages 8, 11 and 44, one a line.
 const char kEnglish[] = "Error\nerror\nThe end of the file has been reached.\n";
 
 class CatalogueEndToEnd : public testing::Test {
@@ -147,8 +131,7 @@ protected:
             {"en", kEnglish},
             {"de", "Fehler\nFehler\nDas Ende der Datei wurde erreicht.\n"},
             {"pt_BR,pt", "Erro\nerro\nO fim do arquivo foi atingido.\n"},
-            {"zh_TW,zh", "錯誤\n錯誤\n已到達檔案結尾。\n"},
-        };
+            {"zh_TW,zh", "錯誤\n錯誤\n已到達檔案結尾。\n"}};
         ASSERT_EQ(texts.count(list_), 1u) << list_;
         expected_ = texts.at(list_);
         ASSERT_TRUE(::CopyFileW((TestSupport::ModuleDirectory() + L"runtime_child.exe").c_str(), probe_.c_str(), 0));
@@ -164,10 +147,10 @@ protected:
     // the other candidates are valid catalogues with texts "next <index>".
     std::string SideArchive(const std::string& tag, uint32_t count = Common::kMessageCount) const {
         const std::string first = first_ == "en" ? "hostprobe.msg" : first_ + "/hostprobe.msg";
-        std::vector<TestSupport::ZipItem> items = {{first, TaggedImage(tag, count), true}};
+        std::vector<TestSupport::ZipItem> items = {{first, TestSupport::MakeCatalogueImage(tag, count), true}};
         for (const char* next : {"hostprobe.msg", "pt/hostprobe.msg", "zh/hostprobe.msg"}) {
             if (next != first) {
-                items.push_back({next, TaggedImage("next"), true});
+                items.push_back({next, TestSupport::MakeCatalogueImage("next"), true});
             }
         }
         return TestSupport::BuildZip(items).bytes;
@@ -201,12 +184,10 @@ TEST_F(CatalogueEndToEnd, AppendedArchiveSideFileAndFallbacksToEnglish) {
     std::unique_ptr<File::ZipArchive> archive;
     ASSERT_EQ(File::OpenZipFile(probe_, archive), File::ZipStatus::Ok);
     const auto start = static_cast<size_t>(archive->ArchiveOffset());
-    std::string corrupted = intact;  // one byte of every catalogue changed: each fails its CRC
-    for (const auto& entry : archive->Entries()) {
-        const size_t header = start + entry.localHeaderOffset;
-        if (entry.compressedSize > 0) {
-            corrupted[header + 30 + entry.name.size() + Get(intact, header + 28, 2) + entry.compressedSize / 2] ^= 1;
-        }
+    std::string corrupted = intact;  // every entry's CRC changed in the central directory
+    for (size_t at = archive->DirectoryOffset(), i = 0; i < archive->Entries().size(); ++i) {
+        corrupted[at + 16] ^= 1;
+        at += 46 + archive->Entries()[i].name.size();
     }
     archive.reset();
     for (const std::string& bytes : {corrupted, intact.substr(0, start)}) {

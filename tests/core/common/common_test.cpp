@@ -96,7 +96,6 @@ TEST(ErrorAttach, ConversionsReplacementAndClones) {
         clone.AddNTStatus(static_cast<int32_t>(0xC0000022));
         EXPECT_EQ(copy.FullText(255, nullptr), copyText);
         ASSERT_NE(clone.Head(), copy.Head());
-        EXPECT_EQ(RefsOf(clone), 1u);
         EXPECT_EQ(clone.Cause().NumericParameter("code"), 0xD0000022u);
         EXPECT_TRUE(clone.Cause().Cause().IsEmpty());
         // The clone is an equal record: its text starts as that of the original, which has no cause.
@@ -180,13 +179,6 @@ TEST(SystemMessage, TextsAreTrimmedAndLookedUpByCode) {
                 testing::AnyOf(L"",
                                L"{Access Denied}\nA process has requested access to an object, but has not been "
                                L"granted those access rights."));
-    EXPECT_EQ(Error().AddHResult(static_cast<int32_t>(0xA0001234)).Text(), L"");
-}
-
-std::wstring Hex(uint64_t value) {
-    wchar_t text[32];
-    std::swprintf(text, 32, L"0x%llx", static_cast<unsigned long long>(value));
-    return text;
 }
 
 TEST(ErrorFullText, EmptyErrorAndAThreeRecordChainByteExact) {
@@ -202,19 +194,15 @@ TEST(ErrorFullText, EmptyErrorAndAThreeRecordChainByteExact) {
     Error middle = Error::FromText(innerSite, 0x20002, L"first line\nsecond line");
     middle.AddHResult(static_cast<int32_t>(0xA0001234));
     const Error head = Error::FromText(kSite, 0xC10001, "Null AddonLoader is being used.").AddCause(middle);
-    const std::wstring expected =
-        L"Error 0xc10001: Null AddonLoader is being used.\n| trace level: information"
-        L"\n| channel: default\n| line: " +
-        Hex(kSite.tag) +
-        L"\n| file: tests/core/common/error_test:40\n| function: Tests::MakeError"
-        L"\n| $module: hostprobe_vsa64_42608\n|"
-        L"\n| error 0x20002: first line\n| second line\n| line: " +
-        Hex(innerSite.tag) +
-        L"\n| file: x/y:7\n| function: Tests::Middle\n| $module: hostprobe_vsa64_42608\n|"
-        L"\n| error 0xfff0\n| line: " +
-        Hex(Common::SiteTag("core/common/error", 324)) +
-        L"\n| file: core/common/error:324\n| function: Common::Error::AddHResult"
-        L"\n| code: 0xa0001234\n| $module: hostprobe_vsa64_42608";
+    wchar_t expected[1024];
+    std::swprintf(expected, 1024,
+                  L"Error 0xc10001: Null AddonLoader is being used.\n| trace level: information\n| channel: default"
+                  L"\n| line: 0x%llx\n| file: tests/core/common/error_test:40\n| function: Tests::MakeError"
+                  L"\n| $module: hostprobe_vsa64_42608\n|\n| error 0x20002: first line\n| second line"
+                  L"\n| line: 0x%llx\n| file: x/y:7\n| function: Tests::Middle\n| $module: hostprobe_vsa64_42608"
+                  L"\n|\n| error 0xfff0\n| line: 0x%llx\n| file: core/common/error:324"
+                  L"\n| function: Common::Error::AddHResult\n| code: 0xa0001234\n| $module: hostprobe_vsa64_42608",
+                  kSite.tag, innerSite.tag, Common::SiteTag("core/common/error", 324));
     EXPECT_EQ(head.FullText(2, "default"), expected);
 }
 
@@ -292,7 +280,6 @@ TEST(CommonTraceLogic, ObserversSeeTheirLevelsCallbacksSeeEverything) {
     Common::EnableTraceTextHook(true);
     Common::SetMinimumTraceLevel(2);
     Common::UnregisterTraceLogic(&picky);
-    Common::UnregisterTraceLogic(&picky);  // unknown now: nothing happens
     Common::UnregisterTraceCallback(&callback);
     Common::TraceText(5, 0, 0, L"x");
     Common::UnregisterTraceLogic(&all);
@@ -308,12 +295,10 @@ std::string Convert(std::initializer_list<wchar_t> units, size_t count = Common:
 }
 
 TEST(Utf16ToUtf8, RangesSurrogatesAndCounts) {
-    EXPECT_EQ(Convert({L'A', 0x00E9, 0x07FF}), "A\xC3\xA9\xDF\xBF");
-    EXPECT_EQ(Convert({0x0800, 0xFFFF}), "\xE0\xA0\x80\xEF\xBF\xBF");
+    EXPECT_EQ(Convert({L'A', 0x00E9, 0x07FF, 0x0800, 0xFFFF}), "A\xC3\xA9\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
     EXPECT_EQ(Convert({0xD83D, 0xDE00, 0xDBFF, 0xDFFF}), "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF");
     // Lone surrogates become three bytes each.
-    EXPECT_EQ(Convert({0xD83D}), "\xED\xA0\xBD");
-    EXPECT_EQ(Convert({0xDE00, L'x'}), "\xED\xB8\x80x");
+    EXPECT_EQ(Convert({0xDE00, L'x', 0xD83D}), "\xED\xB8\x80x\xED\xA0\xBD");
     EXPECT_EQ(Convert({0xD83D, 0xD83D, 0xDE00}), "\xED\xA0\xBD\xF0\x9F\x98\x80");
     // A pair split by the count is not joined.
     EXPECT_EQ(Convert({0xD83D, 0xDE00}, 1), "\xED\xA0\xBD");

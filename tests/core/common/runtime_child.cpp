@@ -1,5 +1,4 @@
-// Child program of the common-runtime tests. It carries the same appended archive as
-// hostprobe.exe, and prints what its argument asks for:
+// Child program of the common-runtime tests, with hostprobe.exe's appended archive. It prints:
 //   texts <index>...                the catalogue texts, one a line, in UTF-8
 //   locales                         the catalogue locale list, a comma after each
 //   race                            what 16 threads see on the first catalogue lookup, then its text

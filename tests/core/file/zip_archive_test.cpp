@@ -11,17 +11,15 @@ namespace {
 using File::ZipArchive;
 using File::ZipStatus;
 using TestSupport::BuildZip;
-using TestSupport::ZipLayout;
 using S = ZipStatus;
 
 // Text that compresses well but not to nothing, so that deflate really runs.
 std::string Sample(size_t size) {
     std::string text;
-    for (size_t i = 0; text.size() < size; ++i) {
-        text += "line " + std::to_string(i % 97) + " of the sample;";
+    while (text.size() < size) {
+        text += "line " + std::to_string(text.size() % 97) + " of the sample;";
     }
-    text.resize(size);
-    return text;
+    return text.substr(0, size);
 }
 
 // Opens `bytes` and reads entry `name`: the first status that is not Ok, or Ok and the content.
@@ -56,12 +54,12 @@ TEST(ZipArchive, ReadsEntriesBetweenOtherDataByExactName) {
         }
     }
     // Names match byte for byte; the first of equal names wins.
-    const ZipLayout z = BuildZip({{"de/x.msg", "one"}, {"x.msg", "two"}, {"de/x.msg", "dup"}});
-    std::string content;
-    EXPECT_EQ(Read(z.bytes, "de/x.msg", &content), S::Ok);
-    EXPECT_EQ(content, "one");
-    EXPECT_EQ(Read(z.bytes, "x.msg", &content), S::Ok);
-    EXPECT_EQ(content, "two");
+    const auto z = BuildZip({{"de/x.msg", "one"}, {"x.msg", "two"}, {"de/x.msg", "dup"}});
+    for (const auto& [name, expected] : {std::pair{"de/x.msg", "one"}, std::pair{"x.msg", "two"}}) {
+        std::string content;
+        EXPECT_EQ(Read(z.bytes, name, &content), S::Ok);
+        EXPECT_EQ(content, expected);
+    }
     for (const char* missing : {"DE/x.msg", "de/X.MSG", "de/x", "x.msg2", "de\\x.msg", "/x.msg", ""}) {
         EXPECT_EQ(Read(z.bytes, missing), S::NotFound) << missing;
     }
@@ -145,7 +143,7 @@ TEST(ZipArchive, RejectsMalformedArchives) {
     for (const bool deflate : {false, true}) {
         for (const Damage& d : kDamages) {
             if (d.archives != (deflate ? kStored : kDeflated)) {
-                ZipLayout z = BuildZip({{"a.txt", Sample(5000), deflate}, {"b/c.bin", Sample(300), deflate}});
+                auto z = BuildZip({{"a.txt", Sample(5000), deflate}, {"b/c.bin", Sample(300), deflate}});
                 const size_t at = std::vector<size_t>{z.endRecord, z.central[0], z.central[1], z.local[0]}[d.record];
                 TestSupport::Put(z.bytes, at + d.at,
                                  d.value + (d.add ? TestSupport::Get(z.bytes, at + d.at, d.width) : 0), d.width);
@@ -172,7 +170,6 @@ TEST(ZipArchive, FailuresOfTheSourcePassThrough) {
     TestSupport::TempDir dir;
     TestSupport::WriteFileBytes(dir.path() + L"plain.txt", "no archive here, just text");
     EXPECT_EQ(File::OpenZipFile(dir.path() + L"missing.exe", archive), S::NotFound);
-    EXPECT_EQ(File::OpenZipFile(dir.path() + L"no-folder\\x.exe", archive), S::NotFound);
     EXPECT_EQ(File::OpenZipFile(dir.path() + L"plain.txt", archive), S::NoArchive);
 }
 
