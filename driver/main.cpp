@@ -49,7 +49,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    auto* tracer = new Hostprobe::LogCollectingTracer;
+    // Deleted explicitly after the logging library has let go of it, and on any early exit.
+    std::unique_ptr<Hostprobe::LogCollectingTracer> tracer(new Hostprobe::LogCollectingTracer);
     int exitCode = 0;
     {
         // Declared in this order so that they are destroyed in the reverse one: the file, the
@@ -58,9 +59,9 @@ int main(int argc, char* argv[]) {
         Logging::Initialize logging(Hostprobe::FormatErrorForLogging, Hostprobe::FormatFieldsForLogging,
                                     noPipeNoListener);
         // The result is ignored: without the channel the report simply holds no log messages.
-        Hostprobe::RouteDefaultChannelTo(tracer);
+        Hostprobe::RouteDefaultChannelTo(tracer.get());
 
-        Hostprobe::DetectionResult result = Hostprobe::RunDetection(tracer);
+        Hostprobe::DetectionResult result = Hostprobe::RunDetection(tracer.get());
 
         std::unique_ptr<std::ofstream> file;
         if (!options.output.empty()) {
@@ -84,6 +85,6 @@ int main(int argc, char* argv[]) {
         }
         file.reset();
     }
-    delete tracer;
+    tracer.reset();
     return exitCode;
 }

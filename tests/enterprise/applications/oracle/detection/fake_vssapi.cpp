@@ -1,7 +1,10 @@
-// A stand-in for vssapi.dll, placed beside a copy of hostprobe.exe. Its backup components
-// serve the writers of one scenario, chosen by HOSTPROBE_FAKE_VSS_SCENARIO, and every call
-// the detector makes, every object's final release and the library's unloading are appended,
-// one line each, to the journal file named by HOSTPROBE_FAKE_VSS_JOURNAL.
+// A stand-in for vssapi.dll beside a copy of hostprobe.exe. HOSTPROBE_FAKE_VSS says how it
+// answers, as "key=value;...": create, init, gather, wait and count give the HRESULT (hex) of
+// that step ("null": create succeeds without an object); writers lists the writers, separated
+// by '|': a name, or "meta:<hr>" (its metadata fails), "nometa" (no metadata), "id:<hr>" (its
+// identity fails after handing out an Oracle name), "noname" (no name) or "throw" (reading it
+// throws). When the library goes, "live=" and the number of objects never released are written
+// to the file HOSTPROBE_FAKE_VSS_LOG. Also built without its export, as a foreign vssapi.dll.
 
 // clang-format off
 #include <windows.h>
@@ -11,130 +14,52 @@
 #include <vsbackup.h>
 // clang-format on
 
-#include <atomic>
+#include <cwchar>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#define NOT_IMPLEMENTED(method, ...)                         \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { \
+        return E_NOTIMPL;                                    \
+    }
+
 namespace {
 
-std::atomic<long> g_liveObjects{0};
+long g_liveObjects = 0;
 
 std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer, ARRAYSIZE(buffer));
-    return length > 0 && length < ARRAYSIZE(buffer) ? std::wstring(buffer, length) : std::wstring();
+    wchar_t value[1024];
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
+    return std::wstring(value, length < 1024 ? length : 0);
 }
 
-void Journal(const std::string& line) {
-    const std::wstring path = Environment(L"HOSTPROBE_FAKE_VSS_JOURNAL");
-    if (path.empty()) {
-        return;
+std::wstring Setting(const std::wstring& key) {
+    const std::wstring scenario = L";" + Environment(L"HOSTPROBE_FAKE_VSS") + L";";
+    const size_t at = scenario.find(L";" + key + L"=");
+    if (at == std::wstring::npos) {
+        return std::wstring();
     }
-    HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const std::string text = line + "\n";
-    DWORD written = 0;
-    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    ::CloseHandle(file);
+    const size_t start = at + key.size() + 2;
+    return scenario.substr(start, scenario.find(L';', start) - start);
 }
 
-struct FakeWriter {
-    explicit FakeWriter(const wchar_t* name) : name(name) {}
-
-    const wchar_t* name;            // null: the identity carries no name
-    HRESULT metadataResult = S_OK;  //
-    bool metadataMissing = false;   // GetWriterMetadata succeeds without an object
-    HRESULT identityResult = S_OK;  // a failure still hands out `name` when it is set
-    bool identityThrows = false;    // GetIdentity throws a C++ exception
-};
-
-struct Scenario {
-    explicit Scenario(const wchar_t* name) : name(name) {}
-
-    const wchar_t* name;
-    HRESULT createResult = S_OK;
-    bool createMissing = false;  // CreateVssBackupComponentsInternal succeeds without an object
-    HRESULT initResult = S_OK;
-    HRESULT gatherResult = S_OK;
-    HRESULT waitResult = S_OK;
-    HRESULT countResult = S_OK;
-    std::vector<FakeWriter> writers;
-};
-
-std::vector<FakeWriter> Writers(std::initializer_list<const wchar_t*> names) {
-    std::vector<FakeWriter> writers;
-    for (const wchar_t* name : names) {
-        writers.emplace_back(name);
-    }
-    return writers;
+HRESULT Hex(const std::wstring& text) {
+    return static_cast<HRESULT>(std::wcstoul(text.c_str(), nullptr, 16));
 }
 
-std::vector<Scenario> MakeScenarios() {
-    std::vector<Scenario> all;
-    all.reserve(16);
-    auto add = [&all](const wchar_t* name) -> Scenario& { return all.emplace_back(name); };
-
-    add(L"create-fails").createResult = VSS_E_UNEXPECTED;
-    add(L"create-missing").createMissing = true;
-    add(L"init-fails").initResult = E_ACCESSDENIED;
-    add(L"gather-fails").gatherResult = VSS_E_BAD_STATE;
-    add(L"wait-fails").waitResult = VSS_E_WRITERERROR_NONRETRYABLE;
-    add(L"count-fails").countResult = VSS_E_UNEXPECTED_PROVIDER_ERROR;
-    add(L"no-writers").waitResult = VSS_S_ASYNC_FINISHED;
-    add(L"oracle-with-suffix").writers = Writers({L"System Writer", L"Oracle VSS Writer - ORCL", L"Registry Writer"});
-    add(L"case-differs").writers =
-        Writers({L"oracle vss writer", L"Oracle VSS writer", L"ORACLE VSS WRITER - ORCL", L"Oracle VSS Write"});
-    add(L"two-oracle").writers = Writers({L"ACME Oracle VSS Writer (PROD)", L"Oracle VSS Writer - TEST"});
-
-    Scenario& bad = add(L"bad-writers");
-    bad.writers = Writers({L"Oracle VSS Writer - A", L"Oracle VSS Writer - B", L"Oracle VSS Writer - C", nullptr,
-                           L"Oracle VSS Writer - E"});
-    bad.writers[0].metadataResult = VSS_E_WRITER_NOT_RESPONDING;
-    bad.writers[1].metadataMissing = true;
-    bad.writers[2].identityResult = VSS_E_CORRUPT_XML_DOCUMENT;
-
-    Scenario& throws = add(L"throws");
-    throws.writers = Writers({L"System Writer", L"Oracle VSS Writer", L"Oracle VSS Writer"});
-    throws.writers[1].identityThrows = true;
-    return all;
+// S_FALSE stands for a success without an object.
+HRESULT Outcome(const wchar_t* step) {
+    const std::wstring value = Setting(step);
+    return value == L"null" ? S_FALSE : Hex(value);
 }
 
-const Scenario* FindScenario(const std::wstring& name) {
-    static const std::vector<Scenario> scenarios = MakeScenarios();
-    for (const Scenario& scenario : scenarios) {
-        if (name == scenario.name) {
-            return &scenario;
-        }
-    }
-    return nullptr;
-}
-
-// Reference counting shared by the fake objects; the final release is journaled.
 template <typename Interface>
-class FakeObject : public Interface {
+class Fake : public Interface {
 public:
-    explicit FakeObject(std::string label) : label_(std::move(label)) { ++g_liveObjects; }
-    virtual ~FakeObject() {
-        Journal("released " + label_);
-        --g_liveObjects;
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(Interface)) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
+    Fake() { ++g_liveObjects; }
+    virtual ~Fake() { --g_liveObjects; }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --references_;
@@ -143,248 +68,157 @@ public:
         }
         return left;
     }
-
-private:
-    std::atomic<ULONG> references_{1};
-    std::string label_;
-};
-
-class FakeAsync : public FakeObject<IVssAsync> {
-public:
-    explicit FakeAsync(const Scenario& scenario) : FakeObject("async"), scenario_(scenario) {}
-
-    HRESULT STDMETHODCALLTYPE Cancel() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Wait(DWORD milliseconds) override {
-        Journal("Wait " + std::to_string(milliseconds));
-        return scenario_.waitResult;
-    }
-    HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT*, INT*) override {
-        Journal("QueryStatus");
-        return E_NOTIMPL;
-    }
-
-private:
-    const Scenario& scenario_;
-};
-
-class FakeWriterMetadata : public FakeObject<IVssExamineWriterMetadata> {
-public:
-    FakeWriterMetadata(const FakeWriter& writer, UINT index)
-        : FakeObject("metadata " + std::to_string(index)), writer_(writer), index_(index) {}
-
-    HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instanceId, VSS_ID* writerId, BSTR* name, VSS_USAGE_TYPE* usage,
-                                          VSS_SOURCE_TYPE* source) override {
-        Journal("GetIdentity " + std::to_string(index_));
-        if (instanceId == nullptr || writerId == nullptr || name == nullptr || usage == nullptr || source == nullptr) {
-            return E_POINTER;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = iid == __uuidof(IUnknown) || iid == __uuidof(Interface) ? static_cast<Interface*>(this) : nullptr;
+        if (*out == nullptr) {
+            return E_NOINTERFACE;
         }
-        if (writer_.identityThrows) {
-            throw std::runtime_error("writer metadata unreadable");
-        }
-        *instanceId = GUID_NULL;
-        *writerId = GUID_NULL;
-        *usage = VSS_UT_USERDATA;
-        *source = VSS_ST_TRANSACTEDDB;
-        *name = writer_.name != nullptr ? ::SysAllocString(writer_.name) : nullptr;
-        return writer_.identityResult;
-    }
-    HRESULT STDMETHODCALLTYPE GetFileCounts(UINT*, UINT*, UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIncludeFile(UINT, IVssWMFiledesc**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetExcludeFile(UINT, IVssWMFiledesc**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetComponent(UINT, IVssWMComponent**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRestoreMethod(VSS_RESTOREMETHOD_ENUM*, BSTR*, BSTR*, VSS_WRITERRESTORE_ENUM*, boolean*,
-                                               UINT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetAlternateLocationMapping(UINT, IVssWMFiledesc**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetBackupSchema(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDocument(IXMLDOMDocument**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LoadFromXML(BSTR) override { return E_NOTIMPL; }
-
-private:
-    const FakeWriter& writer_;
-    UINT index_;
-};
-
-class FakeBackupComponents : public FakeObject<IVssBackupComponents> {
-public:
-    explicit FakeBackupComponents(const Scenario& scenario) : FakeObject("components"), scenario_(scenario) {}
-
-    HRESULT STDMETHODCALLTYPE InitializeForBackup(BSTR xml) override {
-        Journal(std::string("InitializeForBackup ") + (xml == nullptr ? "null" : "document"));
-        return scenario_.initResult;
-    }
-    HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** async) override {
-        Journal("GatherWriterMetadata");
-        if (async == nullptr) {
-            return E_POINTER;
-        }
-        *async = nullptr;
-        if (FAILED(scenario_.gatherResult)) {
-            return scenario_.gatherResult;
-        }
-        *async = new FakeAsync(scenario_);
-        return scenario_.gatherResult;
-    }
-    HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(UINT* count) override {
-        Journal("GetWriterMetadataCount");
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = static_cast<UINT>(scenario_.writers.size());
-        return scenario_.countResult;
-    }
-    HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT index, VSS_ID* instanceId,
-                                                IVssExamineWriterMetadata** metadata) override {
-        Journal("GetWriterMetadata " + std::to_string(index));
-        if (instanceId == nullptr || metadata == nullptr) {
-            return E_POINTER;
-        }
-        *metadata = nullptr;
-        if (index >= scenario_.writers.size()) {
-            return E_INVALIDARG;
-        }
-        const FakeWriter& writer = scenario_.writers[index];
-        if (FAILED(writer.metadataResult)) {
-            return writer.metadataResult;
-        }
-        *instanceId = GUID_NULL;
-        if (!writer.metadataMissing) {
-            *metadata = new FakeWriterMetadata(writer, index);
-        }
-        return writer.metadataResult;
-    }
-    HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override {
-        Journal("FreeWriterMetadata");
+        AddRef();
         return S_OK;
     }
 
-    // Nothing below is part of a metadata enumeration.
-    HRESULT STDMETHODCALLTYPE GetWriterComponentsCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetWriterComponents(UINT, IVssWriterComponentsExt**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetBackupState(boolean, boolean, VSS_BACKUP_TYPE, boolean) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InitializeForRestore(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRestoreState(VSS_RESTORE_TYPE) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddComponent(VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE PrepareForBackup(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AbortBackup() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GatherWriterStatus(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetWriterStatusCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FreeWriterStatus() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetWriterStatus(UINT, VSS_ID*, VSS_ID*, BSTR*, VSS_WRITER_STATE*, HRESULT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetBackupSucceeded(VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
-                                                 boolean) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetBackupOptions(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetSelectedForRestore(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetRestoreOptions(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetAdditionalRestores(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetPreviousBackupStamp(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE BackupComplete(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddAlternativeLocationMapping(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR,
-                                                            LPCWSTR, boolean, LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AddRestoreSubcomponent(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR,
-                                                     boolean) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetFileRestoreStatus(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR,
-                                                   VSS_FILE_RESTORE_STATUS) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE AddNewTarget(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, boolean,
-                                           LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetRangesFilePath(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, UINT, LPCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE PreRestore(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE PostRestore(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetContext(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddToSnapshotSet(VSS_PWSZ, VSS_ID, VSS_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DoSnapshotSet(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DeleteSnapshots(VSS_ID, VSS_OBJECT_TYPE, WINBOOL, LONG*, VSS_ID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ImportSnapshots(IVssAsync**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE BreakSnapshotSet(VSS_ID) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSnapshotProperties(VSS_ID, VSS_SNAPSHOT_PROP*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Query(VSS_ID, VSS_OBJECT_TYPE, VSS_OBJECT_TYPE, IVssEnumObject**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE IsVolumeSupported(VSS_ID, VSS_PWSZ, WINBOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DisableWriterClasses(const VSS_ID*, UINT) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnableWriterClasses(const VSS_ID*, UINT) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DisableWriterInstances(const VSS_ID*, UINT) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ExposeSnapshot(VSS_ID, VSS_PWSZ, LONG, VSS_PWSZ, VSS_PWSZ*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RevertToSnapshot(VSS_ID, WINBOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryRevertStatus(VSS_PWSZ, IVssAsync**) override { return E_NOTIMPL; }
-
 private:
-    const Scenario& scenario_;
+    ULONG references_ = 1;
 };
 
-const char* ApartmentName() {
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(::CoGetApartmentType(&type, &qualifier))) {
-        return "none";
+class Async final : public Fake<IVssAsync> {
+public:
+    HRESULT STDMETHODCALLTYPE Wait(DWORD milliseconds) override {
+        return milliseconds == 30000 ? Outcome(L"wait") : E_INVALIDARG;
     }
-    switch (type) {
-        case APTTYPE_MTA: return "MTA";
-        case APTTYPE_STA:
-        case APTTYPE_MAINSTA: return "STA";
-        default: return "other";
+    NOT_IMPLEMENTED(Cancel);
+    NOT_IMPLEMENTED(QueryStatus, HRESULT*, INT*);
+};
+
+class WriterMetadata final : public Fake<IVssExamineWriterMetadata> {
+public:
+    explicit WriterMetadata(const std::wstring& writer) : writer_(writer) {}
+    HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instanceId, VSS_ID* writerId, BSTR* name, VSS_USAGE_TYPE* usage,
+                                          VSS_SOURCE_TYPE* source) override {
+        if (instanceId == nullptr || writerId == nullptr || usage == nullptr || source == nullptr) {
+            return E_POINTER;
+        }
+        if (writer_ == L"throw") {
+            throw std::runtime_error("unreadable writer");
+        }
+        const bool fails = writer_.rfind(L"id:", 0) == 0;
+        *name = writer_ == L"noname" ? nullptr : ::SysAllocString(fails ? L"Oracle VSS Writer" : writer_.c_str());
+        return fails ? Hex(writer_.substr(3)) : S_OK;
     }
-}
+    NOT_IMPLEMENTED(GetFileCounts, UINT*, UINT*, UINT*);
+    NOT_IMPLEMENTED(GetIncludeFile, UINT, IVssWMFiledesc**);
+    NOT_IMPLEMENTED(GetExcludeFile, UINT, IVssWMFiledesc**);
+    NOT_IMPLEMENTED(GetComponent, UINT, IVssWMComponent**);
+    NOT_IMPLEMENTED(GetRestoreMethod, VSS_RESTOREMETHOD_ENUM*, BSTR*, BSTR*, VSS_WRITERRESTORE_ENUM*, boolean*, UINT*);
+    NOT_IMPLEMENTED(GetAlternateLocationMapping, UINT, IVssWMFiledesc**);
+    NOT_IMPLEMENTED(GetBackupSchema, DWORD*);
+    NOT_IMPLEMENTED(GetDocument, IXMLDOMDocument**);
+    NOT_IMPLEMENTED(SaveAsXML, BSTR*);
+    NOT_IMPLEMENTED(LoadFromXML, BSTR);
+
+private:
+    std::wstring writer_;
+};
+
+class BackupComponents final : public Fake<IVssBackupComponents> {
+public:
+    BackupComponents() {
+        std::wistringstream list(Setting(L"writers"));
+        for (std::wstring writer; std::getline(list, writer, L'|');) {
+            writers_.push_back(writer);
+        }
+    }
+    HRESULT STDMETHODCALLTYPE InitializeForBackup(BSTR document) override {
+        return document == nullptr ? Outcome(L"init") : E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** async) override {
+        const HRESULT hr = Outcome(L"gather");
+        *async = SUCCEEDED(hr) ? new Async : nullptr;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(UINT* count) override {
+        *count = static_cast<UINT>(writers_.size());
+        return Outcome(L"count");
+    }
+    HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT index, VSS_ID* instanceId,
+                                                IVssExamineWriterMetadata** metadata) override {
+        if (index >= writers_.size() || instanceId == nullptr) {
+            return E_INVALIDARG;
+        }
+        const std::wstring& writer = writers_[index];
+        const bool fails = writer.rfind(L"meta:", 0) == 0;
+        *metadata = fails || writer == L"nometa" ? nullptr : new WriterMetadata(writer);
+        return fails ? Hex(writer.substr(5)) : S_OK;
+    }
+    NOT_IMPLEMENTED(FreeWriterMetadata);
+    NOT_IMPLEMENTED(GetWriterComponentsCount, UINT*);
+    NOT_IMPLEMENTED(GetWriterComponents, UINT, IVssWriterComponentsExt**);
+    NOT_IMPLEMENTED(SetBackupState, boolean, boolean, VSS_BACKUP_TYPE, boolean);
+    NOT_IMPLEMENTED(InitializeForRestore, BSTR);
+    NOT_IMPLEMENTED(SetRestoreState, VSS_RESTORE_TYPE);
+    NOT_IMPLEMENTED(AddComponent, VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR);
+    NOT_IMPLEMENTED(PrepareForBackup, IVssAsync**);
+    NOT_IMPLEMENTED(AbortBackup);
+    NOT_IMPLEMENTED(GatherWriterStatus, IVssAsync**);
+    NOT_IMPLEMENTED(GetWriterStatusCount, UINT*);
+    NOT_IMPLEMENTED(FreeWriterStatus);
+    NOT_IMPLEMENTED(GetWriterStatus, UINT, VSS_ID*, VSS_ID*, BSTR*, VSS_WRITER_STATE*, HRESULT*);
+    NOT_IMPLEMENTED(SetBackupSucceeded, VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean);
+    NOT_IMPLEMENTED(SetBackupOptions, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR);
+    NOT_IMPLEMENTED(SetSelectedForRestore, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean);
+    NOT_IMPLEMENTED(SetRestoreOptions, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR);
+    NOT_IMPLEMENTED(SetAdditionalRestores, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean);
+    NOT_IMPLEMENTED(SetPreviousBackupStamp, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR);
+    NOT_IMPLEMENTED(SaveAsXML, BSTR*);
+    NOT_IMPLEMENTED(BackupComplete, IVssAsync**);
+    NOT_IMPLEMENTED(AddAlternativeLocationMapping, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR,
+                    boolean, LPCWSTR);
+    NOT_IMPLEMENTED(AddRestoreSubcomponent, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, boolean);
+    NOT_IMPLEMENTED(SetFileRestoreStatus, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, VSS_FILE_RESTORE_STATUS);
+    NOT_IMPLEMENTED(AddNewTarget, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, boolean, LPCWSTR);
+    NOT_IMPLEMENTED(SetRangesFilePath, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, UINT, LPCWSTR);
+    NOT_IMPLEMENTED(PreRestore, IVssAsync**);
+    NOT_IMPLEMENTED(PostRestore, IVssAsync**);
+    NOT_IMPLEMENTED(SetContext, LONG);
+    NOT_IMPLEMENTED(StartSnapshotSet, VSS_ID*);
+    NOT_IMPLEMENTED(AddToSnapshotSet, VSS_PWSZ, VSS_ID, VSS_ID*);
+    NOT_IMPLEMENTED(DoSnapshotSet, IVssAsync**);
+    NOT_IMPLEMENTED(DeleteSnapshots, VSS_ID, VSS_OBJECT_TYPE, WINBOOL, LONG*, VSS_ID*);
+    NOT_IMPLEMENTED(ImportSnapshots, IVssAsync**);
+    NOT_IMPLEMENTED(BreakSnapshotSet, VSS_ID);
+    NOT_IMPLEMENTED(GetSnapshotProperties, VSS_ID, VSS_SNAPSHOT_PROP*);
+    NOT_IMPLEMENTED(Query, VSS_ID, VSS_OBJECT_TYPE, VSS_OBJECT_TYPE, IVssEnumObject**);
+    NOT_IMPLEMENTED(IsVolumeSupported, VSS_ID, VSS_PWSZ, WINBOOL*);
+    NOT_IMPLEMENTED(DisableWriterClasses, const VSS_ID*, UINT);
+    NOT_IMPLEMENTED(EnableWriterClasses, const VSS_ID*, UINT);
+    NOT_IMPLEMENTED(DisableWriterInstances, const VSS_ID*, UINT);
+    NOT_IMPLEMENTED(ExposeSnapshot, VSS_ID, VSS_PWSZ, LONG, VSS_PWSZ, VSS_PWSZ*);
+    NOT_IMPLEMENTED(RevertToSnapshot, VSS_ID, WINBOOL);
+    NOT_IMPLEMENTED(QueryRevertStatus, VSS_PWSZ, IVssAsync**);
+
+private:
+    std::vector<std::wstring> writers_;
+};
 
 }  // namespace
 
+#ifndef HOSTPROBE_FAKE_WITHOUT_EXPORT
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
     CreateVssBackupComponentsInternal(IVssBackupComponents** components) {
-    const std::wstring name = Environment(L"HOSTPROBE_FAKE_VSS_SCENARIO");
-    Journal(std::string("create apartment=") + ApartmentName());
-    if (components == nullptr) {
-        return E_POINTER;
-    }
-    *components = nullptr;
-    const Scenario* scenario = FindScenario(name);
-    if (scenario == nullptr) {
-        Journal("unknown scenario");
-        return E_INVALIDARG;
-    }
-    if (FAILED(scenario->createResult) || scenario->createMissing) {
-        return scenario->createResult;
-    }
-    *components = new FakeBackupComponents(*scenario);
-    return S_OK;
+    const HRESULT hr = Outcome(L"create");
+    *components = hr == S_OK ? new BackupComponents : nullptr;
+    return hr == S_FALSE ? S_OK : hr;
 }
+#endif
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH) {
-        // A null `reserved` means FreeLibrary; otherwise the process is exiting.
-        Journal(std::string("unloaded ") + (reserved == nullptr ? "by FreeLibrary" : "at exit") +
-                " apartment=" + ApartmentName() + " live=" + std::to_string(g_liveObjects.load()));
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    const std::wstring path = reason == DLL_PROCESS_DETACH ? Environment(L"HOSTPROBE_FAKE_VSS_LOG") : L"";
+    if (!path.empty()) {
+        const std::string text = "live=" + std::to_string(g_liveObjects);
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        ::CloseHandle(file);
     }
     return TRUE;
 }
