@@ -1,0 +1,191 @@
+#include "core/common/message_catalogue.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "core/common/catalogue_image.h"
+#include "core/common/catalogue_lookup.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using TestSupport::Get;
+
+// This program carries no archive, so the built-in table is current.
+TEST(MessageCatalogue, BuiltInImageLookupsAndMembership) {
+    const auto* image = static_cast<const char*>(Common::BuiltInCatalogueImage());
+    const std::string bytes(image, Common::BuiltInCatalogueSize());
+    ASSERT_EQ(bytes.size(), 4896u);
+    EXPECT_EQ(Get(bytes, 0), 4896u);
+    EXPECT_EQ(Get(bytes, 4), 79u);
+    // The first text follows the 79 offsets; each next text follows the previous one's NUL.
+    size_t expected = 324;
+    for (uint32_t i = 0; i < Common::kMessageCount; ++i) {
+        const wchar_t* text = Common::GetMessageText(static_cast<Common::MessageId>(i));
+        ASSERT_EQ(8 + 4 * i + Get(bytes, 8 + 4 * i), expected) << i;
+        ASSERT_EQ(reinterpret_cast<const char*>(text), image + expected) << i;
+        expected += 2 * (wcslen(text) + 1);
+    }
+    EXPECT_EQ(expected, bytes.size());
+    // The build compiles the English source with the same tool as the translations.
+    EXPECT_TRUE(TestSupport::ReadFileBytes(TestSupport::ModuleDirectory() + L"catalogues\\en.msg") == bytes);
+
+    EXPECT_STREQ(Common::GetMessageText(static_cast<Common::MessageId>(Common::kMessageCount)), L"");
+
+    EXPECT_TRUE(Common::IsInMessageTable(image));
+    EXPECT_TRUE(Common::IsInMessageTable(image + bytes.size() - 1));
+    EXPECT_FALSE(Common::IsInMessageTable(image + bytes.size()));
+    EXPECT_FALSE(Common::IsInMessageTable(image - 1));
+    EXPECT_FALSE(Common::IsInMessageTable(L"Error"));
+
+    std::vector<uint8_t> entry(3, 1);
+    EXPECT_FALSE(Common::ReadLocalisedArchiveEntry("hostprobe.msg", entry));
+    EXPECT_TRUE(entry.empty());
+}
+
+TEST(CatalogueImage, LoaderChecksHeaderOffsetsAndTerminators) {
+    const std::string good = TestSupport::MakeCatalogueImage("text");
+    const auto with = [&good](size_t at, uint32_t value, size_t size = std::string::npos) {
+        std::string image = good.substr(0, size);
+        TestSupport::Put(image, at, value, 4);
+        return image;
+    };
+    const uint32_t last = 8 + 4 * 78;
+    const struct {
+        const char* name;
+        std::string image;
+        bool header, texts;
+    } cases[] = {
+        {"good", good, true, true},
+        {"a text shared, out of order", with(last, Get(good, 8) - 4 * 78), true, true},
+        {"count 80", with(4, 80), false, false},
+        {"older catalogue", TestSupport::MakeCatalogueImage("text", 78), false, false},
+        {"size field too large", with(0, static_cast<uint32_t>(good.size() + 2)), false, false},
+        {"size field too small", good + "xx", false, false},
+        {"7 bytes", good.substr(0, 7), false, false},
+        {"offset table cut off", with(0, 8, 8), true, false},
+        {"offset past the end", with(last, static_cast<uint32_t>(good.size())), true, false},
+        {"offset far past the end", with(8, 0xFFFFFFF0u), true, false},
+        {"odd position", with(20, Get(good, 20) + 1), true, false},
+        {"text inside the offset table", with(last, 0), true, false},
+        {"last text without NUL", with(0, static_cast<uint32_t>(good.size() - 2), good.size() - 2), true, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Common::IsAcceptedCatalogueHeader(c.image.data(), c.image.size()), c.header) << c.name;
+        if (c.header) {
+            EXPECT_EQ(Common::AreCatalogueTextsInBounds(c.image.data(), c.image.size()), c.texts) << c.name;
+        }
+    }
+    EXPECT_STREQ(Common::CatalogueText(cases[1].image.data(), 78), L"text 0");
+}
+
+TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
+    const std::vector<std::pair<Strings, Strings>> cases = {
+        {{"pt_BR"}, {"pt_BR", "pt"}},
+        {{"pt_PT"}, {"pt"}},
+        {{"zh_HK"}, {"zh_TW", "zh"}},
+        {{"zh_Hant_TW"}, {"zh_TW", "zh"}},
+        {{"es_ES"}, {"es", "es_ES"}},
+        {{"de_CH"}, {"de"}},
+        {{"de_DE", "fr_FR"}, {"de", "fr"}},
+        {{"en_US"}, {"en"}},
+        {{"en_UK"}, {"en_GB"}},
+        {{"pt_BR", "pt_PT", "es_AR", "es_ES"}, {"pt_BR", "pt", "es", "es_ES"}},
+        {{"d", "", "it_IT"}, {"it"}},
+        {{}, {"en"}},
+    };
+    for (const auto& [names, expected] : cases) {
+        EXPECT_EQ(Common::BuildLocaleList(names), expected) << testing::PrintToString(names);
+    }
+    std::wstring ids = L"0407|zz|10000|040c||0416|";  // stops at the empty string
+    std::replace(ids.begin(), ids.end(), L'|', L'\0');
+    EXPECT_EQ(Common::ParseLanguageIdList(ids.data(), ids.size()), (std::vector<uint16_t>{0x0407, 0x040C}));
+    EXPECT_EQ(Common::ParseLanguageIdList(L"0416", 2), (std::vector<uint16_t>{0x04}));
+    // English is the root entry, tried in its place in the list.
+    EXPECT_EQ(Common::LocalisedEntryNames({"de", "en", "fr"}, "x"), (Strings{"de/x", "x", "fr/x"}));
+    EXPECT_EQ(Common::SideArchivePath(L"C:\\tools.v2\\hostprobe"), L"C:\\tools.v2\\hostprobe.dat");
+}
+
+// The end-to-end tests run runtime_child.exe, which carries the shipped archive. Under Wine a
+// process's interface language comes from the Unix locale it starts with, so ctest runs them once
+// per language and names in HOSTPROBE_EXPECT_LOCALE_LIST the locale list it must give. The texts
+// asked for are messages 8, 11 and 44, one a line.
+const char kEnglish[] = "Error\nerror\nThe end of the file has been reached.\n";
+
+class CatalogueEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        const char* declared = std::getenv("HOSTPROBE_EXPECT_LOCALE_LIST");
+        list_ = declared != nullptr ? declared : "en";
+        first_ = list_.substr(0, list_.find(','));
+        const std::map<std::string, std::string> texts = {
+            {"en", kEnglish},
+            {"de", "Fehler\nFehler\nDas Ende der Datei wurde erreicht.\n"},
+            {"pt_BR,pt", "Erro\nerro\nO fim do arquivo foi atingido.\n"},
+            {"zh_TW,zh", "錯誤\n錯誤\n已到達檔案結尾。\n"}};
+        ASSERT_EQ(texts.count(list_), 1u) << list_;
+        expected_ = texts.at(list_);
+        ASSERT_TRUE(::CopyFileW((TestSupport::ModuleDirectory() + L"runtime_child.exe").c_str(), probe_.c_str(), 0));
+    }
+
+    std::string Run(const std::wstring& command) {
+        const auto r = TestSupport::RunProcess(probe_, {command, L"8", L"11", L"44"});
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        return r.out;
+    }
+
+    // An archive for the side file: the first locale's catalogue has `count` texts "<tag> <index>",
+    // the other candidates are valid catalogues with texts "next <index>".
+    TestSupport::ZipLayout SideArchive(const std::string& tag, uint32_t count = Common::kMessageCount) const {
+        const std::string first = first_ == "en" ? "hostprobe.msg" : first_ + "/hostprobe.msg";
+        std::vector<TestSupport::ZipItem> items = {{first, TestSupport::MakeCatalogueImage(tag, count), true}};
+        for (const char* next : {"hostprobe.msg", "pt/hostprobe.msg", "zh/hostprobe.msg"}) {
+            if (next != first) {
+                items.push_back({next, TestSupport::MakeCatalogueImage("next"), true});
+            }
+        }
+        return TestSupport::BuildZip(items);
+    }
+
+    TestSupport::TempDir dir_;
+    std::wstring probe_ = dir_.path() + L"runtime_child.exe";
+    std::string list_, first_, expected_;
+};
+
+TEST_F(CatalogueEndToEnd, AppendedArchiveSideFileAndFallbacksToEnglish) {
+    EXPECT_EQ(Run(L"locales"), list_ + ",");
+    // English reads the root entry, which is empty in the shipped archive: the built-in table.
+    EXPECT_EQ(Run(L"texts"), expected_);
+
+    const std::wstring side = dir_.path() + L"runtime_child.dat";
+    TestSupport::WriteFileBytes(side, SideArchive("side").bytes);
+    EXPECT_EQ(Run(L"texts"), "side 8\nside 11\nside 44\n");
+    // An invalid or unreadable catalogue of the first locale is not followed by the next locale's.
+    TestSupport::WriteFileBytes(side, SideArchive("older", Common::kMessageCount - 1).bytes);
+    EXPECT_EQ(Run(L"texts"), kEnglish);
+    TestSupport::ZipLayout damaged = SideArchive("damaged");  // the first locale's entry fails its CRC
+    damaged.bytes[damaged.central[0] + 16] ^= 1;
+    TestSupport::WriteFileBytes(side, damaged.bytes);
+    EXPECT_EQ(Run(L"texts"), kEnglish);
+    TestSupport::WriteFileBytes(side, SideArchive("raced").bytes);
+    for (int round = 0; round < 3; ++round) {
+        // One text pointer for all, every thread's last error kept, the pointer in the table.
+        EXPECT_EQ(Run(L"race"), "111 raced 8");
+    }
+    TestSupport::WriteFileBytes(side, "not an archive");
+    EXPECT_EQ(Run(L"texts"), expected_);
+
+    const std::string intact = TestSupport::ReadFileBytes(probe_);
+    TestSupport::WriteFileBytes(probe_, intact.substr(0, intact.size() - 22));  // no end record
+    EXPECT_EQ(Run(L"texts"), kEnglish);
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// Child program of the common-runtime tests, with hostprobe.exe's appended archive. It prints:
+//   texts <index>...                the catalogue texts, one a line, in UTF-8
+//   locales                         the catalogue locale list, a comma after each
+//   race                            what 16 threads see on the first catalogue lookup, then its text
+//   report | twice | stack | long   assertions, each followed by "returned <n>"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/common/assert.h"
+#include "core/common/message_catalogue.h"
+#include "core/common/utf.h"
+
+namespace AssertChild {
+
+__attribute__((noinline)) void Report(const char* expression, int line) {
+    std::printf("returned %d\n", Common::ReportAssertion(expression, "src/unit", line));
+    std::fflush(stdout);
+}
+
+__attribute__((noinline)) void ChildRaisesAssertion() {
+    Report("stack", 30);
+    std::fflush(stdout);  // keeps this frame from being a tail call
+}
+
+}  // namespace AssertChild
+
+std::string RaceForTheFirstLookup() {
+    std::vector<const wchar_t*> texts(16);
+    std::atomic<int> waiting{16};
+    std::atomic<bool> errorsKept{true};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 16; ++i) {
+        threads.emplace_back([&, i] {
+            ::SetLastError(1000 + i);
+            for (waiting.fetch_sub(1); waiting.load() > 0;) {
+            }
+            texts[i] = Common::GetMessageText(Common::MSG_LABEL_ERROR_HEAD);
+            if (::GetLastError() != static_cast<DWORD>(1000 + i)) {
+                errorsKept = false;
+            }
+        });
+    }
+    bool samePointer = true;
+    for (int i = 0; i < 16; ++i) {
+        threads[i].join();
+        samePointer = samePointer && texts[i] == texts[0];
+    }
+    return std::to_string(samePointer) + std::to_string(errorsKept) +
+           std::to_string(Common::IsInMessageTable(texts[0])) + " " + Common::Utf16ToUtf8(texts[0]);
+}
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "twice") {
+        AssertChild::Report("first", 1);
+        AssertChild::Report("second", 2);
+    } else if (command == "stack") {
+        AssertChild::ChildRaisesAssertion();
+    } else if (command == "report" || command == "long") {
+        AssertChild::Report(command == "long" ? std::string(600, 'e').c_str() : "x > 0", 12);
+    } else {
+        _setmode(_fileno(stdout), _O_BINARY);
+        std::string out = command == "race" ? RaceForTheFirstLookup() : "";
+        for (int i = 2; command == "texts" && i < argc; ++i) {
+            const auto id = static_cast<Common::MessageId>(std::strtoul(argv[i], nullptr, 10));
+            out += Common::Utf16ToUtf8(Common::GetMessageText(id)) + "\n";
+        }
+        for (const auto& locale : command == "locales" ? Common::GetLocaleList() : std::vector<std::string>()) {
+            out += locale + ",";
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        return out.empty() ? 2 : 0;
+    }
+    return 0;
+}
