@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace TestSupport {
 
@@ -26,50 +27,34 @@ uint32_t GetU32(const std::string& bytes, size_t at) {
 
 namespace {
 
-void AppendU16(std::string& out, uint16_t value) {
-    out.append(2, '\0');
-    PutU16(out, out.size() - 2, value);
-}
+using Field = std::pair<size_t, int>;  // a little-endian value and its width in bytes
 
-void AppendU32(std::string& out, uint32_t value) {
-    out.append(4, '\0');
-    PutU32(out, out.size() - 4, value);
+void Append(std::string& out, const std::vector<Field>& fields) {
+    for (const Field& field : fields) {
+        for (int i = 0; i < field.second; ++i) {
+            out.push_back(static_cast<char>((field.first >> (8 * i)) & 0xFF));
+        }
+    }
 }
 
 }  // namespace
 
 std::string Deflate(const std::string& data) {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw std::runtime_error("deflateInit2");
-    }
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    std::string out(data.size() + data.size() / 8 + 64, '\0');  // above zlib's worst case
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());
     stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
     stream.avail_out = static_cast<uInt>(out.size());
-    const int rc = deflate(&stream, Z_FINISH);
+    const bool done =
+        deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK &&
+        deflate(&stream, Z_FINISH) == Z_STREAM_END;
     out.resize(stream.total_out);
     deflateEnd(&stream);
-    if (rc != Z_STREAM_END) {
+    if (!done) {
         throw std::runtime_error("deflate");
     }
     return out;
-}
-
-ZipBuilder& ZipBuilder::Add(const std::string& name, const std::string& data, bool deflate) {
-    entries_.push_back({name, data, deflate});
-    return *this;
-}
-
-ZipBuilder& ZipBuilder::Prefix(const std::string& bytes) {
-    prefix_ = bytes;
-    return *this;
-}
-
-ZipBuilder& ZipBuilder::Comment(const std::string& comment) {
-    comment_ = comment;
-    return *this;
 }
 
 ZipLayout ZipBuilder::Build() const {
@@ -79,58 +64,30 @@ ZipLayout ZipBuilder::Build() const {
     std::string directory;
     for (const auto& entry : entries_) {
         const std::string stored = entry.deflate ? Deflate(entry.data) : entry.data;
-        const uint32_t crc = static_cast<uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()), static_cast<uInt>(entry.data.size())));
-        const uint16_t method = entry.deflate ? 8 : 0;
-        const uint32_t localOffset = static_cast<uint32_t>(out.size() - prefix_.size());
+        const size_t crc = crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()), entry.data.size());
+        // Method, time and date, CRC, both sizes, name and extra lengths: in both headers.
+        const std::vector<Field> common = {
+            {entry.deflate ? 8u : 0u, 2}, {0, 4}, {crc, 4}, {stored.size(), 4}, {entry.data.size(), 4},
+            {entry.name.size(), 2},       {0, 2}};
         layout.localHeaders.push_back(out.size());
-        AppendU32(out, 0x04034b50);
-        AppendU16(out, 20);
-        AppendU16(out, 0);
-        AppendU16(out, method);
-        AppendU32(out, 0);  // time and date
-        AppendU32(out, crc);
-        AppendU32(out, static_cast<uint32_t>(stored.size()));
-        AppendU32(out, static_cast<uint32_t>(entry.data.size()));
-        AppendU16(out, static_cast<uint16_t>(entry.name.size()));
-        AppendU16(out, 0);
-        out += entry.name;
-        out += stored;
-
-        AppendU32(directory, 0x02014b50);
-        AppendU16(directory, 20);
-        AppendU16(directory, 20);
-        AppendU16(directory, 0);
-        AppendU16(directory, method);
-        AppendU32(directory, 0);
-        AppendU32(directory, crc);
-        AppendU32(directory, static_cast<uint32_t>(stored.size()));
-        AppendU32(directory, static_cast<uint32_t>(entry.data.size()));
-        AppendU16(directory, static_cast<uint16_t>(entry.name.size()));
-        AppendU16(directory, 0);  // extra
-        AppendU16(directory, 0);  // comment
-        AppendU16(directory, 0);  // disk
-        AppendU16(directory, 0);  // internal attributes
-        AppendU32(directory, 0);  // external attributes
-        AppendU32(directory, localOffset);
+        Append(out, {{0x04034b50, 4}, {20, 2}, {0, 2}});
+        Append(out, common);
+        out += entry.name + stored;
+        layout.directoryHeaders.push_back(directory.size());  // made absolute below
+        Append(directory, {{0x02014b50, 4}, {20, 2}, {20, 2}, {0, 2}});
+        Append(directory, common);
+        // Comment length, disk, internal and external attributes, the local header's offset.
+        Append(directory, {{0, 2}, {0, 2}, {0, 2}, {0, 4}, {layout.localHeaders.back() - prefix_.size(), 4}});
         directory += entry.name;
     }
     layout.directory = out.size();
-    size_t at = out.size();
-    for (const auto& entry : entries_) {
-        layout.directoryHeaders.push_back(at);
-        at += 46 + entry.name.size();
+    for (size_t& at : layout.directoryHeaders) {
+        at += layout.directory;
     }
     out += directory;
     layout.endRecord = out.size();
-    AppendU32(out, 0x06054b50);
-    AppendU16(out, 0);
-    AppendU16(out, 0);
-    AppendU16(out, static_cast<uint16_t>(entries_.size()));
-    AppendU16(out, static_cast<uint16_t>(entries_.size()));
-    AppendU32(out, static_cast<uint32_t>(directory.size()));
-    AppendU32(out, static_cast<uint32_t>(layout.directory - prefix_.size()));
-    AppendU16(out, static_cast<uint16_t>(comment_.size()));
+    Append(out, {{0x06054b50, 4}, {0, 2}, {0, 2}, {entries_.size(), 2}, {entries_.size(), 2}});
+    Append(out, {{directory.size(), 4}, {layout.directory - prefix_.size(), 4}, {comment_.size(), 2}});
     out += comment_;
     return layout;
 }
@@ -142,8 +99,7 @@ std::string MakeCatalogueImage(const std::vector<std::wstring>& texts) {
         const size_t slot = 8 + 4 * i;
         PutU32(image, slot, static_cast<uint32_t>(image.size() + body.size() - slot));
         for (wchar_t c : texts[i]) {
-            body.push_back(static_cast<char>(c & 0xFF));
-            body.push_back(static_cast<char>((c >> 8) & 0xFF));
+            Append(body, {{static_cast<size_t>(c) & 0xFFFF, 2}});
         }
         body.append(2, '\0');
     }

@@ -21,12 +21,13 @@ struct ZipLayout {
 class ZipBuilder {
 public:
     // Adds an entry, stored or deflated with zlib's raw deflate.
-    ZipBuilder& Add(const std::string& name, const std::string& data, bool deflate = false);
+    ZipBuilder& Add(const std::string& name, const std::string& data, bool deflate = false) {
+        return entries_.push_back({name, data, deflate}), *this;
+    }
     // Bytes written before the archive (its offsets still count from the archive's start).
-    ZipBuilder& Prefix(const std::string& bytes);
+    ZipBuilder& Prefix(const std::string& bytes) { return prefix_ = bytes, *this; }
     // The end record's comment.
-    ZipBuilder& Comment(const std::string& comment);
-
+    ZipBuilder& Comment(const std::string& comment) { return comment_ = comment, *this; }
     ZipLayout Build() const;
 
 private:
