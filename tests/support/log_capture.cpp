@@ -1,5 +1,7 @@
 #include "support/log_capture.h"
 
+#include <sstream>
+
 #include "core/common/error.h"
 #include "core/common/utf.h"
 #include "logging/channel_config.h"
@@ -44,6 +46,25 @@ void LogCapture::Add(Kind kind, const char* channel, int32_t level, uint16_t hig
     std::string utf8 = kind == Kind::Error ? std::move(errorCode) : Common::Utf16ToUtf8(text != nullptr ? text : L"");
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.push_back(Entry{kind, channel != nullptr ? channel : "", level, high, low, std::move(utf8)});
+}
+
+std::string ReportLogLines(const std::vector<std::string>& captured) {
+    std::string lines;
+    for (const std::string levels : {"I", "W", "EC "}) {  // BLOCKED has a blank for its letter
+        for (const std::string& text : captured) {
+            lines += !text.empty() && levels.find(text[0]) != std::string::npos ? "[LOG] " + text + "\r\n" : "";
+        }
+    }
+    return lines;
+}
+
+std::string LinesWith(const std::string& text, const std::string& tag) {
+    std::istringstream in(text);
+    std::string lines;
+    for (std::string line; std::getline(in, line);) {
+        lines += line.find(tag) != std::string::npos ? line + "\n" : "";
+    }
+    return lines;
 }
 
 }  // namespace TestSupport
