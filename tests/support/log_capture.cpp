@@ -1,7 +1,5 @@
 #include "support/log_capture.h"
 
-#include <sstream>
-
 #include "core/common/error.h"
 #include "core/common/utf.h"
 #include "logging/channel_config.h"
@@ -54,15 +52,6 @@ std::string ReportLogLines(const std::vector<std::string>& captured) {
         for (const std::string& text : captured) {
             lines += !text.empty() && levels.find(text[0]) != std::string::npos ? "[LOG] " + text + "\r\n" : "";
         }
-    }
-    return lines;
-}
-
-std::string LinesWith(const std::string& text, const std::string& tag) {
-    std::istringstream in(text);
-    std::string lines;
-    for (std::string line; std::getline(in, line);) {
-        lines += line.find(tag) != std::string::npos ? line + "\n" : "";
     }
     return lines;
 }

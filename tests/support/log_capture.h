@@ -64,7 +64,5 @@ private:
 // The text report's "[LOG] " lines of captured texts: no DEBUG lines, then information,
 // warnings and errors, each group in capture order.
 std::string ReportLogLines(const std::vector<std::string>& captured);
-// The lines of `text` that contain `tag`, with their line ends.
-std::string LinesWith(const std::string& text, const std::string& tag);
 
 }  // namespace TestSupport

@@ -9,9 +9,7 @@
 
 namespace TestSupport {
 
-namespace {
-
-std::wstring QuoteArgument(const std::wstring& arg) {
+static std::wstring QuoteArgument(const std::wstring& arg) {
     if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
         return arg;
     }
@@ -27,11 +25,11 @@ std::wstring QuoteArgument(const std::wstring& arg) {
     return quoted.append(backslashes, L'\\') + L"\"";
 }
 
-bool EnvLess(const std::wstring& a, const std::wstring& b) {
+static bool EnvLess(const std::wstring& a, const std::wstring& b) {
     return _wcsicmp(a.c_str(), b.c_str()) < 0;  // as Windows sorts environment blocks
 }
 
-std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+static std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
     std::map<std::wstring, std::wstring, decltype(&EnvLess)> vars(&EnvLess);
     if (wchar_t* block = ::GetEnvironmentStringsW()) {
         for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
@@ -41,22 +39,18 @@ std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wst
         }
         ::FreeEnvironmentStringsW(block);
     }
-    for (const auto& change : changes) {
-        if (change.second.empty()) {
-            vars.erase(change.first);
-        } else {
-            vars[change.first] = change.second;
-        }
+    for (const auto& [name, value] : changes) {
+        vars[name] = value;  // an empty value drops the variable below
     }
     std::wstring result;
-    for (const auto& var : vars) {
-        result += var.first + L"=" + var.second + L'\0';
+    for (const auto& [name, value] : vars) {
+        result += value.empty() ? L"" : name + L"=" + value + L'\0';
     }
     return result + L'\0';
 }
 
 // Reads what the pipe holds now, without waiting for more.
-void ReadAvailable(HANDLE pipe, std::string* target) {
+static void ReadAvailable(HANDLE pipe, std::string* target) {
     char buffer[4096];
     DWORD available = 0, read = 0;
     while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
@@ -65,12 +59,10 @@ void ReadAvailable(HANDLE pipe, std::string* target) {
     }
 }
 
-}  // namespace
-
 std::wstring Widen(const std::string& text) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    std::wstring wide(text.size(), L'\0');  // UTF-8 has at least as many bytes as UTF-16 has units
+    const int size = static_cast<int>(text.size());
+    wide.resize(::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], size));
     return wide;
 }
 

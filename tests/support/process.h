@@ -26,7 +26,6 @@ ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring
                          const ProcessOptions& options = {});
 // The folder of the running test program, with a trailing backslash.
 std::wstring ModuleDirectory();
-// hostprobe.exe beside the test program.
 inline std::wstring HostprobePath() {
     return ModuleDirectory() + L"hostprobe.exe";
 }

@@ -4,17 +4,13 @@
 
 namespace TestSupport {
 
-namespace {
-
-bool OpenKey(const std::wstring& path, REGSAM access, Common::UniqueHkey& key) {
+static bool OpenKey(const std::wstring& path, REGSAM access, Common::UniqueHkey& key) {
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put()) == ERROR_SUCCESS) {
         return true;
     }
     key.release();  // a failed open leaves no handle to close
     return false;
 }
-
-}  // namespace
 
 bool RegistryKeyExists(const std::wstring& path, REGSAM view) {
     Common::UniqueHkey key;
@@ -47,15 +43,9 @@ ScopedRegistryKey::~ScopedRegistryKey() {
     }
 }
 
-void ScopedRegistryKey::SetString(const std::wstring& name, const std::wstring& value) {
-    ASSERT_EQ(::RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-}
-
-void ScopedRegistryKey::SetDword(const std::wstring& name, DWORD value) {
-    const BYTE* data = reinterpret_cast<const BYTE*>(&value);
-    ASSERT_EQ(::RegSetValueExW(key_.get(), name.c_str(), 0, REG_DWORD, data, sizeof value), ERROR_SUCCESS);
+void ScopedRegistryKey::Set(const std::wstring& name, DWORD type, const void* data, size_t size) {
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    ASSERT_EQ(::RegSetValueExW(key_.get(), name.c_str(), 0, type, bytes, static_cast<DWORD>(size)), ERROR_SUCCESS);
 }
 
 }  // namespace TestSupport

@@ -15,17 +15,20 @@ public:
     ScopedRegistryKey(const std::wstring& path, REGSAM view);
     ~ScopedRegistryKey();
 
-    void SetString(const std::wstring& name, const std::wstring& value);
-    void SetDword(const std::wstring& name, DWORD value);
+    void SetString(const std::wstring& name, const std::wstring& value) {
+        Set(name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
+    }
+    void SetDword(const std::wstring& name, DWORD value) { Set(name, REG_DWORD, &value, sizeof value); }
     HKEY get() const { return key_.get(); }
 
 private:
+    void Set(const std::wstring& name, DWORD type, const void* data, size_t size);
+
     Common::UniqueHkey key_;
     REGSAM view_;
     std::wstring createdRoot_;  // the outermost key that did not exist before
 };
 
-// True when the key exists in the view.
 bool RegistryKeyExists(const std::wstring& path, REGSAM view);
 
 }  // namespace TestSupport

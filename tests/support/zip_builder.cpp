@@ -18,18 +18,13 @@ void PutU32(std::string& bytes, size_t at, uint32_t value) {
 }
 
 uint32_t GetU32(const std::string& bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
-    }
-    return value;
+    auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes.at(at + i))); };
+    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
 }
-
-namespace {
 
 using Field = std::pair<size_t, int>;  // a little-endian value and its width in bytes
 
-void Append(std::string& out, const std::vector<Field>& fields) {
+static void Append(std::string& out, const std::vector<Field>& fields) {
     for (const Field& field : fields) {
         for (int i = 0; i < field.second; ++i) {
             out.push_back(static_cast<char>((field.first >> (8 * i)) & 0xFF));
@@ -37,24 +32,14 @@ void Append(std::string& out, const std::vector<Field>& fields) {
     }
 }
 
-}  // namespace
-
 std::string Deflate(const std::string& data) {
-    z_stream stream{};
-    std::string out(data.size() + data.size() / 8 + 64, '\0');  // above zlib's worst case
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    const bool done =
-        deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK &&
-        deflate(&stream, Z_FINISH) == Z_STREAM_END;
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (!done) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
+                  static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK) {
         throw std::runtime_error("deflate");
     }
-    return out;
+    return out.substr(2, size - 6);  // the raw stream, without the zlib header and check value
 }
 
 ZipLayout ZipBuilder::Build() const {
@@ -62,23 +47,22 @@ ZipLayout ZipBuilder::Build() const {
     std::string& out = layout.bytes;
     out = prefix_;
     std::string directory;
-    for (const auto& entry : entries_) {
-        const std::string stored = entry.deflate ? Deflate(entry.data) : entry.data;
-        const size_t crc = crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()), entry.data.size());
+    for (const auto& [name, data, deflate] : entries_) {
+        const std::string stored = deflate ? Deflate(data) : data;
+        const size_t crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size());
         // Method, time and date, CRC, both sizes, name and extra lengths: in both headers.
-        const std::vector<Field> common = {
-            {entry.deflate ? 8u : 0u, 2}, {0, 4}, {crc, 4}, {stored.size(), 4}, {entry.data.size(), 4},
-            {entry.name.size(), 2},       {0, 2}};
+        const std::vector<Field> common = {{deflate ? 8u : 0u, 2}, {0, 4},           {crc, 4}, {stored.size(), 4},
+                                           {data.size(), 4},       {name.size(), 2}, {0, 2}};
         layout.localHeaders.push_back(out.size());
         Append(out, {{0x04034b50, 4}, {20, 2}, {0, 2}});
         Append(out, common);
-        out += entry.name + stored;
+        out += name + stored;
         layout.directoryHeaders.push_back(directory.size());  // made absolute below
         Append(directory, {{0x02014b50, 4}, {20, 2}, {20, 2}, {0, 2}});
         Append(directory, common);
         // Comment length, disk, internal and external attributes, the local header's offset.
         Append(directory, {{0, 2}, {0, 2}, {0, 2}, {0, 4}, {layout.localHeaders.back() - prefix_.size(), 4}});
-        directory += entry.name;
+        directory += name;
     }
     layout.directory = out.size();
     for (size_t& at : layout.directoryHeaders) {
@@ -98,10 +82,8 @@ std::string MakeCatalogueImage(const std::vector<std::wstring>& texts) {
     for (size_t i = 0; i < texts.size(); ++i) {
         const size_t slot = 8 + 4 * i;
         PutU32(image, slot, static_cast<uint32_t>(image.size() + body.size() - slot));
-        for (wchar_t c : texts[i]) {
-            Append(body, {{static_cast<size_t>(c) & 0xFFFF, 2}});
-        }
-        body.append(2, '\0');
+        // UTF-16 units with their NUL, little-endian as in memory.
+        body.append(reinterpret_cast<const char*>(texts[i].c_str()), (texts[i].size() + 1) * sizeof(wchar_t));
     }
     image += body;
     PutU32(image, 0, static_cast<uint32_t>(image.size()));

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace TestSupport {
@@ -26,19 +27,12 @@ public:
     }
     // Bytes written before the archive (its offsets still count from the archive's start).
     ZipBuilder& Prefix(const std::string& bytes) { return prefix_ = bytes, *this; }
-    // The end record's comment.
     ZipBuilder& Comment(const std::string& comment) { return comment_ = comment, *this; }
     ZipLayout Build() const;
 
 private:
-    struct Entry {
-        std::string name;
-        std::string data;
-        bool deflate;
-    };
-    std::vector<Entry> entries_;
-    std::string prefix_;
-    std::string comment_;
+    std::vector<std::tuple<std::string, std::string, bool>> entries_;  // name, data, deflated
+    std::string prefix_, comment_;
 };
 
 // Raw deflate of `data` (no zlib or gzip wrapper).
