@@ -1,7 +1,5 @@
 #include "support/log_capture.h"
 
-#include "core/common/error.h"
-#include "core/common/utf.h"
 #include "logging/channel_config.h"
 #include "logging/logging_manager.h"
 
@@ -33,17 +31,6 @@ std::vector<std::string> LogCapture::Texts() const {
         texts.push_back(entry.text);
     }
     return texts;
-}
-
-void LogCapture::TraceError(const char* channel, int32_t level, const Common::Error& error) {
-    Add(Kind::Error, channel, level, 0, 0, nullptr, std::to_string(error.Code()));
-}
-
-void LogCapture::Add(Kind kind, const char* channel, int32_t level, uint16_t high, uint16_t low, const wchar_t* text,
-                     std::string errorCode) {
-    std::string utf8 = kind == Kind::Error ? std::move(errorCode) : Common::Utf16ToUtf8(text != nullptr ? text : L"");
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back(Entry{kind, channel != nullptr ? channel : "", level, high, low, std::move(utf8)});
 }
 
 std::string ReportLogLines(const std::vector<std::string>& captured) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/common/error.h"
+#include "core/common/utf.h"
 #include "logging/log.h"
 #include "logging/tracer.h"
 
@@ -30,12 +32,11 @@ public:
 
     const std::string& Channel() const { return channel_; }
     int32_t TuneResult() const { return tuneResult_; }  // the code of tuning the channel
-
-    std::vector<std::string> Texts() const;
     std::vector<Entry> Entries() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return entries_;
     }
+    std::vector<std::string> Texts() const;
     size_t Count() const { return Entries().size(); }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -43,17 +44,22 @@ public:
     }
 
     void Trace(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text) override {
-        Add(Kind::Text, channel, level, codeHigh, codeLow, text);
+        Add({Kind::Text, Name(channel), level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L"")});
     }
     void TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text,
                    const void*, uint32_t) override {
-        Add(Kind::Data, channel, level, codeHigh, codeLow, text);
+        Add({Kind::Data, Name(channel), level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L"")});
     }
-    void TraceError(const char* channel, int32_t level, const Common::Error& error) override;
+    void TraceError(const char* channel, int32_t level, const Common::Error& error) override {
+        Add({Kind::Error, Name(channel), level, 0, 0, std::to_string(error.Code())});
+    }
 
 private:
-    void Add(Kind kind, const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text,
-             std::string errorCode = std::string());
+    static std::string Name(const char* channel) { return channel != nullptr ? channel : ""; }
+    void Add(Entry entry) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.push_back(std::move(entry));
+    }
 
     std::string channel_;
     int32_t tuneResult_ = -1;

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 
-#include "core/common/handles.h"
+#include "core/common/handles.h"  // and <windows.h>
 
 namespace TestSupport {
 

@@ -11,11 +11,9 @@ namespace TestSupport {
 
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
-    wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
+    const std::wstring base = (std::filesystem::temp_directory_path() / L"hostprobe-test-").wstring();
     do {
-        path_ = std::wstring(base) + L"hostprobe-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(counter++) + L"\\";
+        path_ = base + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) + L"\\";
     } while (!::CreateDirectoryW(path_.c_str(), nullptr));
 }
 

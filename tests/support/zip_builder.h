@@ -15,8 +15,7 @@ struct ZipLayout {
     std::string bytes;
     std::vector<size_t> localHeaders;      // offsets in `bytes`
     std::vector<size_t> directoryHeaders;  // offsets in `bytes`
-    size_t directory = 0;
-    size_t endRecord = 0;
+    size_t directory = 0, endRecord = 0;   // offsets in `bytes`
 };
 
 class ZipBuilder {
