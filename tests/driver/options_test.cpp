@@ -6,46 +6,33 @@
 
 namespace {
 
-Hostprobe::Options Parse(std::vector<const char*> args) {
-    args.insert(args.begin(), "hostprobe.exe");
-    return Hostprobe::ParseOptions(static_cast<int>(args.size()), args.data());
+TEST(ParseOptions, LastOccurrenceWinsValuesMayBeEmptyOtherArgumentsAreIgnored) {
+    const struct {
+        std::vector<const char*> args;
+        const char* format;
+        const char* output;
+    } cases[] = {
+        {{}, "text", ""},
+        {{"--format=xml", "--output=a.txt", "--format=text", "--output=b.txt"}, "text", "b.txt"},
+        {{"--output=a.txt", "--output=", "--format="}, "", ""},
+        {{"--output=C:\\x=y.txt", "--format==xml"}, "=xml", "C:\\x=y.txt"},  // all after the first '='
+        {{"-format=xml", "--FORMAT=xml", "x--format=xml", "--format", "report.xml", "--Output=o", ""}, "text", ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = c.args;
+        argv.insert(argv.begin(), "hostprobe.exe");
+        const Hostprobe::Options options = Hostprobe::ParseOptions(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(options.format, c.format) << testing::PrintToString(c.args);
+        EXPECT_EQ(options.output, c.output) << testing::PrintToString(c.args);
+    }
 }
 
-TEST(ParseOptions, DefaultsAreTextToStandardOutput) {
-    const auto options = Parse({});
-    EXPECT_EQ(options.format, "text");
-    EXPECT_EQ(options.output, "");
-}
-
-TEST(ParseOptions, LastOccurrenceWinsAndValuesMayBeEmpty) {
-    auto options = Parse({"--format=xml", "--output=a.txt", "--format=text", "--output=b.txt"});
-    EXPECT_EQ(options.format, "text");
-    EXPECT_EQ(options.output, "b.txt");
-
-    options = Parse({"--output=a.txt", "--output=", "--format="});
-    EXPECT_EQ(options.output, "");
-    EXPECT_EQ(options.format, "");
-
-    // The value is everything after the first '='.
-    options = Parse({"--output=C:\\x=y.txt", "--format==xml"});
-    EXPECT_EQ(options.output, "C:\\x=y.txt");
-    EXPECT_EQ(options.format, "=xml");
-}
-
-TEST(ParseOptions, OtherArgumentsAreIgnored) {
-    const auto options =
-        Parse({"-format=xml", "--FORMAT=xml", "x--format=xml", "--format", "report.xml", "--Output=o", ""});
-    EXPECT_EQ(options.format, "text");
-    EXPECT_EQ(options.output, "");
-}
-
-TEST(IsValidFormat, ComparesExactly) {
+TEST(IsValidFormat, OnlyTextAndXmlExactly) {
     EXPECT_TRUE(Hostprobe::IsValidFormat("text"));
     EXPECT_TRUE(Hostprobe::IsValidFormat("xml"));
-    EXPECT_FALSE(Hostprobe::IsValidFormat("XML"));
-    EXPECT_FALSE(Hostprobe::IsValidFormat("Text"));
-    EXPECT_FALSE(Hostprobe::IsValidFormat(""));
-    EXPECT_FALSE(Hostprobe::IsValidFormat("xml "));
+    for (const char* format : {"XML", "Text", "", "xml "}) {
+        EXPECT_FALSE(Hostprobe::IsValidFormat(format)) << format;
+    }
 }
 
 }  // namespace

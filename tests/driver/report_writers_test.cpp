@@ -9,14 +9,8 @@ namespace {
 
 using Hostprobe::DetectionResult;
 
-// Captures what a writer sends to std::cout and std::cerr.
-struct Captured {
-    std::string out;
-    std::string err;
-};
-
-template <typename Writer>
-Captured Capture(Writer writer, const DetectionResult& result) {
+// What a writer sends to std::cout and to std::cerr.
+std::pair<std::string, std::string> Capture(void (*writer)(const DetectionResult&), const DetectionResult& result) {
     std::ostringstream out, err;
     std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
     std::streambuf* oldErr = std::cerr.rdbuf(err.rdbuf());
@@ -26,88 +20,69 @@ Captured Capture(Writer writer, const DetectionResult& result) {
     return {out.str(), err.str()};
 }
 
-TEST(EscapeXml, ReplacesEachSpecialCharacterInPlace) {
+TEST(EscapeXml, ReplacesEachSpecialByteOnceAndCopiesEveryOtherByte) {
     EXPECT_EQ(Hostprobe::EscapeXml("a\"b&c'd<e>f"), "a&quot;b&amp;c&apos;d&lt;e&gt;f");
+    EXPECT_EQ(Hostprobe::EscapeXml("&amp;<<"), "&amp;amp;&lt;&lt;");  // escaped text is escaped again
+    const std::string other("\x01\t\n\r\x7F\x80\xC3\xA9\xFF\0z", 11);
+    EXPECT_EQ(Hostprobe::EscapeXml(other), other);
     EXPECT_EQ(Hostprobe::EscapeXml(""), "");
-    EXPECT_EQ(Hostprobe::EscapeXml("<<>>"), "&lt;&lt;&gt;&gt;");
-}
-
-TEST(EscapeXml, EscapesExistingEntitiesAgainAndLeavesOtherBytes) {
-    EXPECT_EQ(Hostprobe::EscapeXml("&amp;"), "&amp;amp;");
-    const std::string bytes = std::string("\x01\t\n\r\x7F\x80\xC3\xA9\xFF", 9);
-    EXPECT_EQ(Hostprobe::EscapeXml(bytes), bytes);
-    EXPECT_EQ(Hostprobe::EscapeXml(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(WriteXmlReport, EmptyResultHasFiveLines) {
-    const Captured c = Capture(Hostprobe::WriteXmlReport, DetectionResult{});
-    EXPECT_EQ(c.out,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<DetectionResult exitCode=\"0\">\n"
-              "  <Applications>\n"
-              "  </Applications>\n"
-              "</DetectionResult>\n");
-    EXPECT_EQ(c.err, "");
+    EXPECT_EQ(Capture(Hostprobe::WriteXmlReport, DetectionResult{}),
+              std::make_pair(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                         "<DetectionResult exitCode=\"0\">\n"
+                                         "  <Applications>\n"
+                                         "  </Applications>\n"
+                                         "</DetectionResult>\n"),
+                             std::string()));
 }
 
-TEST(WriteXmlReport, WritesOnlyNonEmptySectionsInOrderAndEscapes) {
+TEST(WriteXmlReport, NonEmptySectionsInOrderEscapedOneLineEach) {
     DetectionResult result;
     result.applications = {"9127E80B-C6C3-4bbf-817D-517E4CE428FC", "a\"b"};
-    result.warnings = {"Exchange detection error: x<y", "second"};
-    result.logMessages = {"I00000000: [MSSQL Native] a&b", "line1\nline2"};
-    result.exitCode = 1;
-    const Captured c = Capture(Hostprobe::WriteXmlReport, result);
-    EXPECT_EQ(c.out,
+    result.errors = {"Detection failed: x<y"};
+    result.warnings = {"Exchange detection error: a&b", "second"};
+    result.logMessages = {"I00000000: [MSSQL Native] 'q'", "line1\nline2"};
+    result.exitCode = -5;
+    EXPECT_EQ(Capture(Hostprobe::WriteXmlReport, result).first,
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<DetectionResult exitCode=\"1\">\n"
+              "<DetectionResult exitCode=\"-5\">\n"
               "  <Applications>\n"
               "    <Application guid=\"9127E80B-C6C3-4bbf-817D-517E4CE428FC\"/>\n"
               "    <Application guid=\"a&quot;b\"/>\n"
               "  </Applications>\n"
+              "  <Errors>\n"
+              "    <Error>Detection failed: x&lt;y</Error>\n"
+              "  </Errors>\n"
               "  <Warnings>\n"
-              "    <Warning>Exchange detection error: x&lt;y</Warning>\n"
+              "    <Warning>Exchange detection error: a&amp;b</Warning>\n"
               "    <Warning>second</Warning>\n"
               "  </Warnings>\n"
               "  <LogMessages>\n"
-              "    <Message>I00000000: [MSSQL Native] a&amp;b</Message>\n"
+              "    <Message>I00000000: [MSSQL Native] &apos;q&apos;</Message>\n"
               "    <Message>line1\nline2</Message>\n"
               "  </LogMessages>\n"
               "</DetectionResult>\n");
+    result.errors.clear();
+    result.logMessages.clear();
+    const std::string out = Capture(Hostprobe::WriteXmlReport, result).first;
+    EXPECT_EQ(out.find("<Errors>"), std::string::npos);
+    EXPECT_EQ(out.find("<LogMessages>"), std::string::npos);
+    EXPECT_NE(out.find("  <Warnings>\n"), std::string::npos);
 }
 
-TEST(WriteXmlReport, ErrorsComeBeforeWarningsAndNegativeCodesKeepTheirSign) {
-    DetectionResult result;
-    result.errors = {"Detection failed: boom"};
-    result.warnings = {"w"};
-    result.exitCode = -5;
-    const Captured c = Capture(Hostprobe::WriteXmlReport, result);
-    EXPECT_EQ(c.out,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<DetectionResult exitCode=\"-5\">\n"
-              "  <Applications>\n"
-              "  </Applications>\n"
-              "  <Errors>\n"
-              "    <Error>Detection failed: boom</Error>\n"
-              "  </Errors>\n"
-              "  <Warnings>\n"
-              "    <Warning>w</Warning>\n"
-              "  </Warnings>\n"
-              "</DetectionResult>\n");
-}
-
-TEST(WriteTextReport, ApplicationsToOutLogLinesToErrNothingElse) {
-    EXPECT_EQ(Capture(Hostprobe::WriteTextReport, DetectionResult{}).out, "");
-    EXPECT_EQ(Capture(Hostprobe::WriteTextReport, DetectionResult{}).err, "");
-
+TEST(WriteTextReport, ApplicationsToOutLogLinesToErrUnescapedNothingElse) {
+    EXPECT_EQ(Capture(Hostprobe::WriteTextReport, DetectionResult{}), std::make_pair(std::string(), std::string()));
     DetectionResult result;
     result.applications = {"BC3DA61F-A909-4A22-852E-81B3D92A4B94", "a<b"};
     result.errors = {"Detection failed: x"};
     result.warnings = {"w"};
     result.logMessages = {"I00000000: m&1", "W00000000: m2"};
     result.exitCode = 1;
-    const Captured c = Capture(Hostprobe::WriteTextReport, result);
-    EXPECT_EQ(c.out, "BC3DA61F-A909-4A22-852E-81B3D92A4B94\na<b\n");
-    EXPECT_EQ(c.err, "[LOG] I00000000: m&1\n[LOG] W00000000: m2\n");
+    EXPECT_EQ(Capture(Hostprobe::WriteTextReport, result),
+              std::make_pair(std::string("BC3DA61F-A909-4A22-852E-81B3D92A4B94\na<b\n"),
+                             std::string("[LOG] I00000000: m&1\n[LOG] W00000000: m2\n")));
 }
 
 }  // namespace

@@ -11,96 +11,52 @@ namespace {
 
 using Hostprobe::DetectionResult;
 using Hostprobe::RunAddon;
+using Strings = std::vector<std::string>;
 
-struct TwoApplications {
+template <int kind>
+struct FakeAddon {
+    FakeAddon() {
+        if (kind == 1) {
+            throw std::runtime_error("cannot start");
+        }
+    }
     MachineManagement::InstalledApplications GetMachineInstalledApplications() {
-        // Map order, not insertion order, is the report order.
-        return {{Core::SqlServerAppId, L"ignored"}, {Core::ExchangeAppId, L""}};
+        switch (kind) {
+            case 2: throw Common::Error::FromText({0, "f", "fn", 1}, 0xC10001, L"Null AddonLoader is being used.");
+            case 3: throw Common::Error::FromText({0, "f", "fn", 1}, 7, L"Zugriff verweigert \u00e4");
+            case 4: throw 42;
+            default: return {{Core::SqlServerAppId, L"ignored"}, {Core::ExchangeAppId, L""}};
+        }
     }
 };
 
-struct ThrowsError {
-    MachineManagement::InstalledApplications GetMachineInstalledApplications() {
-        throw Common::Error::FromText({0, "f", "fn", 1}, 0xC10001, L"Null AddonLoader is being used.");
-    }
-};
-
-struct ThrowsInConstructor {
-    ThrowsInConstructor() { throw std::runtime_error("cannot start"); }
-    MachineManagement::InstalledApplications GetMachineInstalledApplications() { return {}; }
-};
-
-struct ThrowsOther {
-    MachineManagement::InstalledApplications GetMachineInstalledApplications() { throw 42; }
-};
-
-struct ThrowsNonAsciiError {
-    MachineManagement::InstalledApplications GetMachineInstalledApplications() {
-        throw Common::Error::FromText({0, "f", "fn", 1}, 7, L"Zugriff verweigert \u00e4");
-    }
-};
-
-TEST(RunAddon, AppendsIdentifiersInMapOrder) {
+TEST(RunAddon, IdentifiersInMapOrderFailuresAsWarningsNamedAfterTheAddon) {
     DetectionResult result;
     result.applications = {"earlier"};
-    RunAddon<TwoApplications>("SQL Server", result);
-    EXPECT_EQ(result.applications, (std::vector<std::string>{"earlier", Core::ExchangeAppId, Core::SqlServerAppId}));
-    EXPECT_TRUE(result.warnings.empty());
-    EXPECT_EQ(result.exitCode, 0);
-}
-
-TEST(RunAddon, EscapingFailuresBecomeWarningsNamedAfterTheAddon) {
-    DetectionResult result;
-    RunAddon<ThrowsError>("Exchange", result);
-    RunAddon<ThrowsInConstructor>("Active Directory", result);
-    RunAddon<ThrowsNonAsciiError>("Oracle", result);
-    RunAddon<TwoApplications>("SQL Server", result);
-    EXPECT_EQ(result.warnings, (std::vector<std::string>{
-                                   "Exchange detection error: Null AddonLoader is being used.",
-                                   "Active Directory detection exception: cannot start",
-                                   "Oracle detection error: Zugriff verweigert \xC3\xA4",
-                               }));
-    EXPECT_EQ(result.applications.size(), 2u);
+    RunAddon<FakeAddon<2>>("Exchange", result);
+    RunAddon<FakeAddon<1>>("Active Directory", result);
+    RunAddon<FakeAddon<3>>("Oracle", result);
+    RunAddon<FakeAddon<0>>("SQL Server", result);
+    EXPECT_EQ(result.applications, (Strings{"earlier", Core::ExchangeAppId, Core::SqlServerAppId}));
+    EXPECT_EQ(result.warnings, (Strings{"Exchange detection error: Null AddonLoader is being used.",
+                                        "Active Directory detection exception: cannot start",
+                                        "Oracle detection error: Zugriff verweigert \xC3\xA4"}));
     EXPECT_TRUE(result.errors.empty());
     EXPECT_EQ(result.exitCode, 0);
+    EXPECT_THROW(RunAddon<FakeAddon<4>>("SQL Server", result), int);  // other types are not caught
+    EXPECT_EQ(result.warnings.size(), 3u);
 }
 
-TEST(RunAddon, OtherExceptionTypesAreNotCaught) {
-    DetectionResult result;
-    EXPECT_THROW(RunAddon<ThrowsOther>("SQL Server", result), int);
-    EXPECT_TRUE(result.warnings.empty());
-}
-
-TEST(RunDetection, MergesCollectedMessagesInfoThenWarningThenError) {
+TEST(RunDetection, CollectedMessagesInfoThenWarningsThenErrors) {
     Hostprobe::LogCollectingTracer tracer;
-    tracer.Trace("c", 3, 0, 0, L"warn-1");
-    tracer.Trace("c", 5, 0, 0, L"critical-1");
-    tracer.Trace("c", 2, 0, 0, L"info-1");
-    tracer.Trace("c", 4, 0, 0, L"error-1");
-    tracer.Trace("c", 2, 0, 0, L"info-2");
+    for (const auto& [level, text] : std::vector<std::pair<int, const wchar_t*>>{
+             {3, L"warn-1"}, {5, L"critical-1"}, {2, L"info-1"}, {4, L"error-1"}, {2, L"info-2"}}) {
+        tracer.Trace("c", level, 0, 0, text);
+    }
     const DetectionResult result = Hostprobe::RunDetection(&tracer);
-
-    auto position = [&](const std::string& text) {
-        for (size_t i = 0; i < result.logMessages.size(); ++i) {
-            if (result.logMessages[i] == text) {
-                return static_cast<int>(i);
-            }
-        }
-        ADD_FAILURE() << "missing " << text;
-        return -1;
-    };
-    EXPECT_LT(position("info-1"), position("info-2"));
-    EXPECT_LT(position("info-2"), position("warn-1"));
-    EXPECT_LT(position("warn-1"), position("critical-1"));
-    EXPECT_LT(position("critical-1"), position("error-1"));
+    EXPECT_EQ(result.logMessages, (Strings{"info-1", "info-2", "warn-1", "critical-1", "error-1"}));
     EXPECT_EQ(result.exitCode, 0);
-}
-
-TEST(RunDetection, WithoutTracerCollectsNoMessages) {
-    const DetectionResult result = Hostprobe::RunDetection(nullptr);
-    EXPECT_TRUE(result.logMessages.empty());
-    EXPECT_TRUE(result.errors.empty());
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(Hostprobe::RunDetection(nullptr).logMessages.empty());
 }
 
 }  // namespace

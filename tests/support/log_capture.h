@@ -1,20 +1,15 @@
 #pragma once
 
-// Captures what reaches one logging channel, in-process, so that a test can check exact
-// messages. The channel (the default channel unless named) is tuned as a custom channel that
-// hands every record of at least `level` to this object, and is removed again when the object
-// goes away. Formatted messages arrive as the driver's report shows them, "I00000000: text";
-// DEBUG_TRACE messages are kept too unless `level` says otherwise.
-//
-//     TestSupport::LogCapture log;
-//     MsSql::NativeDetectionAddon().GetMachineInstalledApplications();
-//     EXPECT_EQ(log.Texts(), (std::vector<std::string>{"W00000000: ...", ...}));
+// Captures in-process what reaches a channel (the default one unless named), tuned as a custom
+// channel for the object's lifetime. Formatted messages arrive as "I00000000: text".
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/common/error.h"
+#include "core/common/utf.h"
 #include "logging/log.h"
 #include "logging/tracer.h"
 
@@ -27,38 +22,53 @@ public:
         Kind kind;
         std::string channel;
         int32_t level;
-        uint16_t codeHigh;
-        uint16_t codeLow;
+        uint16_t codeHigh, codeLow;
         std::string text;  // UTF-8; for an error, its code in decimal
     };
 
     explicit LogCapture(const std::string& channel = std::string(), int32_t level = Logging::DEBUG_TRACE,
                         uint32_t flags = 0x1000F4, const std::string& prefix = std::string());
     ~LogCapture() override;
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
-    // The channel's name and the code of tuning it.
     const std::string& Channel() const { return channel_; }
-    int32_t TuneResult() const { return tuneResult_; }
-
+    int32_t TuneResult() const { return tuneResult_; }  // the code of tuning the channel
+    std::vector<Entry> Entries() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return entries_;
+    }
     std::vector<std::string> Texts() const;
-    std::vector<Entry> Entries() const;
-    size_t Count() const;
-    void Clear();
+    size_t Count() const { return Entries().size(); }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.clear();
+    }
 
-    void Trace(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text) override;
+    void Trace(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text) override {
+        Add({Kind::Text, Name(channel), level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L"")});
+    }
     void TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text,
-                   const void* data, uint32_t size) override;
-    void TraceError(const char* channel, int32_t level, const Common::Error& error) override;
+                   const void*, uint32_t) override {
+        Add({Kind::Data, Name(channel), level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L"")});
+    }
+    void TraceError(const char* channel, int32_t level, const Common::Error& error) override {
+        Add({Kind::Error, Name(channel), level, 0, 0, std::to_string(error.Code())});
+    }
 
 private:
-    void Add(Kind kind, const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, std::string text);
+    static std::string Name(const char* channel) { return channel != nullptr ? channel : ""; }
+    void Add(Entry entry) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.push_back(std::move(entry));
+    }
 
     std::string channel_;
     int32_t tuneResult_ = -1;
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
 };
+
+// The text report's "[LOG] " lines of captured texts: no DEBUG lines, then information,
+// warnings and errors, each group in capture order.
+std::string ReportLogLines(const std::vector<std::string>& captured);
 
 }  // namespace TestSupport

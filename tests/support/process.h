@@ -16,25 +16,21 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-    std::wstring workingDirectory;  // empty: the test's own
-    // Environment changes: an empty value removes the variable.
-    std::vector<std::pair<std::wstring, std::wstring>> environment;
+    std::wstring workingDirectory;                                   // empty: the test's own
+    std::vector<std::pair<std::wstring, std::wstring>> environment;  // an empty value removes the variable
     DWORD timeoutMs = 120000;
 };
 
 // Runs `exe` with `args` (quoted as the C runtime parses them) and captures both streams.
 ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
                          const ProcessOptions& options = {});
-
 // The folder of the running test program, with a trailing backslash.
 std::wstring ModuleDirectory();
-
-// hostprobe.exe beside the test program.
-std::wstring HostprobePath();
-
-// Runs hostprobe.exe with narrow arguments.
+inline std::wstring HostprobePath() {
+    return ModuleDirectory() + L"hostprobe.exe";
+}
+// Runs hostprobe.exe with narrow (UTF-8) arguments.
 ProcessResult RunHostprobe(const std::vector<std::string>& args, const ProcessOptions& options = {});
-
 std::wstring Widen(const std::string& text);
 
 }  // namespace TestSupport

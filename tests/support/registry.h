@@ -1,32 +1,32 @@
 #pragma once
 
-#include <windows.h>
-
 #include <string>
+
+#include "core/common/handles.h"  // and <windows.h>
 
 namespace TestSupport {
 
-// A key below HKEY_LOCAL_MACHINE that the test creates in one registry view and that is
-// removed again, with every parent key the creation added, when the object goes away.
+// A key below HKEY_LOCAL_MACHINE that the test creates in one registry view (KEY_WOW64_64KEY
+// or KEY_WOW64_32KEY), removed with every parent key the creation added when the object goes.
 class ScopedRegistryKey {
 public:
-    // `view` is KEY_WOW64_64KEY or KEY_WOW64_32KEY.
     ScopedRegistryKey(const std::wstring& path, REGSAM view);
     ~ScopedRegistryKey();
-    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
-    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
 
-    void SetString(const std::wstring& name, const std::wstring& value);
-    void SetDword(const std::wstring& name, DWORD value);
-    HKEY get() const { return key_; }
+    void SetString(const std::wstring& name, const std::wstring& value) {
+        Set(name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
+    }
+    void SetDword(const std::wstring& name, DWORD value) { Set(name, REG_DWORD, &value, sizeof value); }
+    HKEY get() const { return key_.get(); }
 
 private:
-    HKEY key_ = nullptr;
+    void Set(const std::wstring& name, DWORD type, const void* data, size_t size);
+
+    Common::UniqueHkey key_;
     REGSAM view_;
     std::wstring createdRoot_;  // the outermost key that did not exist before
 };
 
-// True when the key exists in the view.
 bool RegistryKeyExists(const std::wstring& path, REGSAM view);
 
 }  // namespace TestSupport

@@ -3,56 +3,26 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace TestSupport {
 
-namespace {
-
-void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((dir + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring full = dir + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full + L"\\");
-            } else {
-                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(full.c_str());
-            }
-        } while (::FindNextFileW(find, &data));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryW(dir.c_str());
-}
-
-}  // namespace
-
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
-    wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
-    for (;;) {
-        path_ = std::wstring(base) + L"hostprobe-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(counter++) + L"\\";
-        if (::CreateDirectoryW(path_.c_str(), nullptr)) {
-            break;
-        }
-    }
+    const std::wstring base = (std::filesystem::temp_directory_path() / L"hostprobe-test-").wstring();
+    do {
+        path_ = base + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) + L"\\";
+    } while (!::CreateDirectoryW(path_.c_str(), nullptr));
 }
 
 TempDir::~TempDir() {
-    RemoveTree(path_);
-}
-
-std::string TempDir::narrowPath() const {
-    return std::string(path_.begin(), path_.end());
+    std::error_code ec;  // read-only files are made writable first, or they could not be deleted
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec); !ec && it != end(it); it.increment(ec)) {
+        ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::remove_all(path_, ec);
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
@@ -61,8 +31,7 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
 }
 
 }  // namespace TestSupport

@@ -12,9 +12,8 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // The folder with a trailing backslash.
-    const std::wstring& path() const { return path_; }
-    std::string narrowPath() const;
+    const std::wstring& path() const { return path_; }  // with a trailing backslash
+    std::string narrowPath() const { return std::string(path_.begin(), path_.end()); }
 
 private:
     std::wstring path_;

@@ -11,28 +11,6 @@ namespace {
 
 using MachineManagement::MachineAppDetectionAddon;
 
-template <typename AddonType>
-void ExpectAddon(const char* name) {
-    AddonType addon;
-    Core::Addon& asAddon = addon;
-    EXPECT_EQ(asAddon.GetName(), name);
-    EXPECT_EQ(asAddon.GetVersion(), 1u);
-
-    MachineAppDetectionAddon* expected = &addon;
-    Common::DynamicCaster& caster = addon;
-    EXPECT_EQ(caster.Cast(Common::InterfaceName<MachineAppDetectionAddon>()), static_cast<void*>(expected));
-    EXPECT_EQ(caster.Cast("MachineAppDetectionAddon"), nullptr);
-    EXPECT_EQ(caster.Cast(Common::InterfaceName<Core::Addon>()), nullptr);
-    EXPECT_EQ(caster.Cast(nullptr), nullptr);
-}
-
-TEST(Addons, NamesVersionsAndTheDetectionInterface) {
-    ExpectAddon<MsSql::NativeDetectionAddon>("Microsoft SQL Native Detection Addon");
-    ExpectAddon<MsExchange::NativeDetectionAddon>("Microsoft Exchange Native Detection Addon");
-    ExpectAddon<ActiveDirectory::NativeDetectionAddon>("Active Directory Native Detection Addon");
-    ExpectAddon<OracleBackup::NativeDetectionAddon>("Oracle Native Detection Addon");
-}
-
 // An add-on built on AddOnImplBase alone reports the name and version it was given.
 class PlainAddon : public Core::AddOnImplBase<MachineAppDetectionAddon> {
 public:
@@ -40,17 +18,28 @@ public:
     MachineManagement::InstalledApplications GetMachineInstalledApplications() override { return {}; }
 };
 
-TEST(Addons, AddOnImplBaseStoresNameAndVersionAndRegistersTheInterface) {
-    PlainAddon addon;
-    EXPECT_EQ(addon.GetName(), "Plain");
-    EXPECT_EQ(addon.GetVersion(), 7u);
-    MachineAppDetectionAddon* expected = &addon;
-    EXPECT_EQ(addon.Cast(Common::InterfaceName<MachineAppDetectionAddon>()), static_cast<void*>(expected));
+template <typename AddonType>
+void ExpectAddon(const char* name, uint32_t version) {
+    AddonType addon;
+    const Core::Addon& asAddon = addon;
+    EXPECT_EQ(asAddon.GetName(), name);
+    EXPECT_EQ(asAddon.GetVersion(), version);
+    // Cast hands out the object's detection-interface part, and nothing for any other name.
+    Common::DynamicCaster& caster = addon;
+    EXPECT_EQ(caster.Cast(Common::InterfaceName<MachineAppDetectionAddon>()),
+              static_cast<void*>(static_cast<MachineAppDetectionAddon*>(&addon)));
+    for (const char* other : {"MachineAppDetectionAddon", Common::InterfaceName<Core::Addon>(),
+                              typeid(MachineAppDetectionAddon).name(), static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(caster.Cast(other), nullptr) << name;
+    }
 }
 
-TEST(Addons, InterfaceNameIsTheTypeNameOfAPointer) {
-    EXPECT_STREQ(Common::InterfaceName<MachineAppDetectionAddon>(), typeid(MachineAppDetectionAddon*).name());
-    EXPECT_STRNE(Common::InterfaceName<MachineAppDetectionAddon>(), typeid(MachineAppDetectionAddon).name());
+TEST(Addons, NamesVersionsAndTheDetectionInterface) {
+    ExpectAddon<MsSql::NativeDetectionAddon>("Microsoft SQL Native Detection Addon", 1);
+    ExpectAddon<MsExchange::NativeDetectionAddon>("Microsoft Exchange Native Detection Addon", 1);
+    ExpectAddon<ActiveDirectory::NativeDetectionAddon>("Active Directory Native Detection Addon", 1);
+    ExpectAddon<OracleBackup::NativeDetectionAddon>("Oracle Native Detection Addon", 1);
+    ExpectAddon<PlainAddon>("Plain", 7);
 }
 
 }  // namespace
