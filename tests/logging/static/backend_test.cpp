@@ -39,67 +39,51 @@ private:
     }
 };
 
-class BackendProperties : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Logging::FileConfig config;
-        config.File = "app.log";
-        ASSERT_EQ(backend.SetConfig("files", config), 0);
-    }
-    std::string Get(const char* name) {
-        std::string value = "unset";
-        lastCode = backend.GetProperty(name, value);
-        return value;
-    }
+// The value read, followed by the code when it is not 0.
+std::string Get(Logging::Backend& backend, const char* name) {
+    std::string value = "unset";
+    const int32_t code = backend.GetProperty(name, value);
+    return code == 0 ? value : value + " rc=" + std::to_string(code);
+}
+
+TEST(BackendProperties, ReadsAndWritesCheckNamesAccessAndNumbers) {
     PropertyBackend backend;
-    int32_t lastCode = -1;
-};
-
-TEST_F(BackendProperties, ReadsAndWritesCheckNamesAccessAndNumbers) {
+    Logging::FileConfig config;
+    config.File = "app.log";
+    ASSERT_EQ(backend.SetConfig("files", config), 0);
     // clang-format off
-    const std::tuple<const char*, const char*, int32_t> reads[] = {
-        {"append", "1", 0}, {"maxSize", "1048576", 0}, {"file", "app.log", 0}, {"number-of-logs", "2", 0},
-        {"label", "initial", 0}, {"Append", "unset", 8}, {"broken", "unset", 1}, {nullptr, "unset", 2}};
-    // clang-format on
-    for (const auto& [name, value, code] : reads) {
-        EXPECT_EQ(Get(name), value) << (name ? name : "(null)");
-        EXPECT_EQ(lastCode, code) << (name ? name : "(null)");
-    }
-    uint32_t size = 0;
-    EXPECT_EQ(backend.GetDWordProperty("maxSize", size), 0);
-    EXPECT_EQ(size, 1048576u);
-    EXPECT_EQ(backend.GetDWordProperty("file", size), 9);
-
-    // clang-format off
+    const std::pair<const char*, const char*> reads[] = {{"append", "1"}, {"maxSize", "1048576"}, {"file", "app.log"},
+        {"number-of-logs", "2"}, {"label", "initial"}, {"Append", "unset rc=8"}, {"broken", "unset rc=1"},
+        {nullptr, "unset rc=2"}};
     const std::tuple<const char*, const char*, int32_t> writes[] = {
         {"append", "0x0", 0}, {"append", "yes", 9}, {"maxSize", "10h", 0}, {"maxSize", "-1", 9}, {"file", "other", 11},
         {"number-of-logs", "3", 11}, {"label", "new", 0}, {"label", "refused", 10}, {"", "1", 2}, {nullptr, "1", 2},
-        {"maxFiles", "x1", 9}};
+        {"maxFiles", "x1", 9}, {"extra", "17", 0}, {"another", "0x20", 0}};
     // clang-format on
+    for (const auto& [name, value] : reads) {
+        EXPECT_EQ(Get(backend, name), value) << (name ? name : "(null)");
+    }
+    uint32_t size = 0;
+    EXPECT_EQ(backend.GetDWordProperty("file", size), 9);
     for (const auto& [name, value, code] : writes) {
         EXPECT_EQ(backend.SetProperty(name, value), code) << (name ? name : "(null)") << "=" << value;
     }
-    EXPECT_EQ(Get("append"), "0");
-    EXPECT_EQ(Get("maxSize"), "16");
-    EXPECT_EQ(Get("file"), "app.log");
-    EXPECT_EQ(Get("label"), "new");
-    EXPECT_EQ(backend.SetProperty("label", nullptr), 0);
-    EXPECT_EQ(Get("label"), "");
-}
-
-TEST_F(BackendProperties, UnknownNamesAreExtraPropertiesHoldingNumbers) {
-    EXPECT_EQ(backend.SetProperty("extra", "17"), 0);
-    EXPECT_EQ(Get("extra"), "17");
-    EXPECT_EQ(backend.SetProperty("another", "0x20"), 0);
-    uint32_t value = 0;
-    EXPECT_EQ(backend.GetDWordProperty("another", value), 0);
-    EXPECT_EQ(value, 32u);
+    // Unknown names become extra properties holding numbers, listed after the table's.
+    const std::pair<const char*, const char*> after[] = {{"append", "0"},  {"maxSize", "16"}, {"file", "app.log"},
+                                                         {"label", "new"}, {"extra", "17"},   {"another", "0x20"}};
+    for (const auto& [name, value] : after) {
+        EXPECT_EQ(Get(backend, name), value) << name;
+    }
+    EXPECT_EQ(backend.GetDWordProperty("another", size), 0);
+    EXPECT_EQ(size, 32u);
     EXPECT_EQ(backend.GetPropertyNames(false).size(), 6u);
     const std::vector<std::string> all = backend.GetPropertyNames(true);
     EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()), (std::vector<std::string>{"another", "extra"}));
+    EXPECT_EQ(backend.SetProperty("label", nullptr), 0);
+    EXPECT_EQ(Get(backend, "label"), "");
     EXPECT_EQ(backend.SetProperty("extra", ""), 0);
     EXPECT_EQ(backend.SetProperty("extra", nullptr), 8);
-    EXPECT_EQ(Get("extra"), "unset");
+    EXPECT_EQ(Get(backend, "extra"), "unset rc=8");
 }
 
 TEST(BackendBase, EffectiveFlagsKeepConfigurableBitsAndPrefixesExpandOnce) {

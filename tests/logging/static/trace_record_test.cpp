@@ -4,7 +4,6 @@
 
 #include <cstdarg>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "core/common/error.h"
@@ -29,22 +28,13 @@ public:
     const std::string zone = "+02:00";
 };
 
-const TraceLocation kLocation{"src/probe", "Ns::Probe::Run", 42};
+class TraceRecordTest : public ::testing::Test {
+protected:
+    FixedEnvironment environment;
+    TraceRecord record{environment};
+};
 
-// A record formats lazily from the logging call's argument list, so the checks run inside the
-// call. A nonzero scope id makes it a scope-enter record.
-void Format(TraceRecord& record, int32_t level, uint64_t scope, const std::function<void()>& checks, const char* format,
-            ...) {
-    va_list args;
-    va_start(args, format);
-    if (scope != 0) {
-        record.SetScopeEnter("main", level, kLocation, scope, format, args);
-    } else {
-        record.SetFormatted("main", level, kLocation, format, args);
-    }
-    checks();
-    va_end(args);
-}
+const TraceLocation kLocation{"src/probe", "Ns::Probe::Run", 42};
 
 std::string Line(TraceRecord& record, uint32_t flags, std::string_view prefix = {}, bool expanded = true) {
     std::string_view pieces[5];
@@ -56,7 +46,22 @@ std::string Line(TraceRecord& record, uint32_t flags, std::string_view prefix = 
     return line;
 }
 
-TEST(TraceRecordLine, EachFlagAloneAndTogether) {
+// A record formats lazily from the logging call's argument list, so its line is built inside the
+// call. A nonzero scope id makes it a scope-enter record.
+std::string Format(TraceRecord& record, int32_t level, uint64_t scope, uint32_t flags, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (scope != 0) {
+        record.SetScopeEnter("main", level, kLocation, scope, format, args);
+    } else {
+        record.SetFormatted("main", level, kLocation, format, args);
+    }
+    std::string line = Line(record, flags);
+    va_end(args);
+    return line;
+}
+
+TEST_F(TraceRecordTest, EachFlagAloneAndTogether) {
     // clang-format off
     const std::pair<uint32_t, const char*> cases[] = {
         {0, "text 7\n"}, {OF_NATIVE_EOL, "text 7\r\n"}, {OF_NOLF, "text 7"}, {OF_NOLF | OF_NATIVE_EOL, "text 7"},
@@ -70,17 +75,12 @@ TEST(TraceRecordLine, EachFlagAloneAndTogether) {
         {OF_TIMESTAMP | OF_TZD | OF_PNAME | OF_PID | OF_TID | OF_SIGNATURE,
          "2024-03-05T14:07:09:042+02:00 probe(1234) 4711 W00000000: text 7\n"}};
     // clang-format on
-    FixedEnvironment environment;
-    TraceRecord record(environment);
     for (const auto& [flags, line] : cases) {
-        Format(
-            record, WARNING, 0, [&] { EXPECT_EQ(Line(record, flags), line) << std::hex << flags; }, "%s %d", "text", 7);
+        EXPECT_EQ(Format(record, WARNING, 0, flags, "%s %d", "text", 7), line) << std::hex << flags;
     }
 }
 
-TEST(TraceRecordLine, SignaturesPrefixesAndColours) {
-    FixedEnvironment environment;
-    TraceRecord record(environment);
+TEST_F(TraceRecordTest, SignaturesPrefixesAndColours) {
     for (int level = -1; level <= 7; ++level) {
         record.SetText("main", level, 0, 0, L"x");
         EXPECT_EQ(Line(record, OF_SIGNATURE | OF_NOLF), std::string(1, "  DIWEC  "[level + 1]) + "00000000: x");
@@ -100,24 +100,15 @@ TEST(TraceRecordLine, SignaturesPrefixesAndColours) {
     EXPECT_EQ(Line(record, OF_NOLF), "red plain \x1b[5x");  // the cached line follows the flags
 }
 
-TEST(TraceRecordText, LongTextsAreCutAtTheWorkingBufferNeverInsideACharacter) {
-    FixedEnvironment environment;
-    TraceRecord record(environment);
+TEST_F(TraceRecordTest, LongTextsAreCutAtTheWorkingBufferNeverInsideACharacter) {
     const std::string longText(20000, 'a');
     const std::string cut(TraceRecord::kMaxTextLength, 'a');
     ASSERT_EQ(cut.size(), 16383u);
-    Format(
-        record, INFORMATION, 0,
-        [&] {
-            EXPECT_EQ(Line(record, OF_SIGNATURE | OF_NATIVE_EOL), "I00000000: " + cut + "\r\n");
-            EXPECT_EQ(record.MessageText(OF_DUMPLINE), cut);
-        },
-        "%s", longText.c_str());
+    EXPECT_EQ(Format(record, INFORMATION, 0, OF_SIGNATURE | OF_DUMPLINE | OF_NATIVE_EOL, "%s", longText.c_str()),
+              "I00000000: " + cut + "\r\n");
     // Shorter than the limit, longer than the room behind the head room.
     const std::string nearLimit(TraceRecord::kMaxTextLength - 10, 'b');
-    Format(
-        record, INFORMATION, 0, [&] { EXPECT_EQ(Line(record, OF_SIGNATURE), "I00000000: " + nearLimit + "\n"); }, "%s",
-        nearLimit.c_str());
+    EXPECT_EQ(Format(record, INFORMATION, 0, OF_SIGNATURE, "%s", nearLimit.c_str()), "I00000000: " + nearLimit + "\n");
 
     record.SetText("main", INFORMATION, 0, 0, L"caf\u00e9 \u20ac \U0001F600");
     EXPECT_EQ(record.MessageText(0), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
@@ -129,19 +120,10 @@ TEST(TraceRecordText, LongTextsAreCutAtTheWorkingBufferNeverInsideACharacter) {
     EXPECT_EQ(record.MessageText(0), "");
 }
 
-TEST(TraceRecordText, ScopeTexts) {
-    FixedEnvironment environment;
-    TraceRecord record(environment);
-    Format(
-        record, DEBUG_TRACE, 7,
-        [&] {
-            EXPECT_EQ(record.MessageText(0), ">> Ns::Probe::Run ID=7 user=bob");
-            EXPECT_EQ(record.MessageText(OF_DUMPLINE | OF_DUMPFUNCTION),
-                      ">> Ns::Probe::Run ID=7 user=bob file: src/probe line: 42");
-        },
-        "user=%s", "bob");
-    Format(
-        record, DEBUG_TRACE, 8, [&] { EXPECT_EQ(record.MessageText(0), ">> Ns::Probe::Run ID=8 "); }, nullptr);
+TEST_F(TraceRecordTest, ScopeTexts) {
+    EXPECT_EQ(Format(record, DEBUG_TRACE, 7, OF_NOLF | OF_DUMPLINE | OF_DUMPFUNCTION, "user=%s", "bob"),
+              ">> Ns::Probe::Run ID=7 user=bob file: src/probe line: 42");
+    EXPECT_EQ(Format(record, DEBUG_TRACE, 8, OF_NOLF, nullptr), ">> Ns::Probe::Run ID=8 ");
 
     record.SetScopeLeave("main", 2, kLocation, 7, 100000 - 1500, false);
     EXPECT_EQ(record.MessageText(OF_DUMPLINE), "<< Ns::Probe::Run ID=7 took 1.500 seconds.");
@@ -161,9 +143,7 @@ void ErrorHook(const char* channel, int16_t level, const Common::Error* error, c
     *low = static_cast<uint16_t>(error->Code());
 }
 
-TEST(TraceRecordHooks, ErrorRecordsAreRenderedByTheHostsHookShortUnlessDumpError) {
-    FixedEnvironment environment;
-    TraceRecord record(environment);
+TEST_F(TraceRecordTest, ErrorRecordsAreRenderedByTheHostsHookShortUnlessDumpError) {
     const Common::Error error = Common::Error::FromText({0, "f", "fn", 1}, 0xC10005, "boom");
     record.SetError("errors#x", ERROR_TRACE, error);
     EXPECT_EQ(Line(record, OF_SIGNATURE | OF_NOLF), "E00000000: ");
