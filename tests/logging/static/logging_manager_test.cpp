@@ -29,16 +29,16 @@ void LogTo(const char* channel, int32_t level, const char* text) {
     Logging::Log(Logging::TraceLocation{"tests/manager", "Test", 1}, level, channel, "%s", text);
 }
 
-std::string Redirect(const char* name) {
-    std::string to = "stale";
-    M().GetRedirect(name, to);
-    return to;
-}
-
-Strings Links(const char* name) {
+// A channel's links and redirection target, as "<link> ... -> <target>"; outputs left alone show.
+std::string Routes(const char* name) {
     Strings links{"stale"};
+    std::string text, to = "stale";
     M().GetLinks(name, links);
-    return links;
+    M().GetRedirect(name, to);
+    for (const std::string& link : links) {
+        text += link + " ";
+    }
+    return text + "-> " + to;
 }
 
 std::string DefaultChannel() {
@@ -95,7 +95,6 @@ TEST(LoggingInitialize, BindsTheCommonRuntimeOnceAndReadsTheConfigurationAtTheFi
     }
     EXPECT_FALSE(M().IsInitialized());
     Common::TraceText(Logging::WARNING, 0, 0, L"nobody binds now");
-
     // Without configuration files the post-initialisation commands run at once.
     g_hookCalls.clear();
     M().SetConfigurationMode(0);
@@ -278,7 +277,6 @@ TEST_F(ManagerOperations, SuccessfulOperationsReportWhatTheyDid) {
     Op(M().SetDefaultChannel("t.a"), 0, {"SetDefaultChannel: t.a"});
     Op(M().RemoveChannel("t.a"), 0, {"RemoveChannel: t.a"});
     EXPECT_EQ(DefaultChannel(), "debugger");  // the default's removal brings back the debugger
-
     // A failed creation leaves no channel behind.
     Op(M().TuneChannel("t.e", Logging::CustomConfig()), 2,
        {"CreateChannel: t.e (custom)", "CreateChannel: SetConfig for channel t.e. status=2h"});
@@ -300,32 +298,30 @@ TEST_F(ManagerOperations, RegularExpressionNamesActOnEveryMatchAndRemovalCleansU
     ASSERT_EQ(M().RedirectChannel("t.d", "t.b"), 0);
     self.Clear();
     Op(M().RemoveChannel("re:t\\.[ab]"), 0, {"RemoveChannel: t.a", "RemoveChannel: t.b"});
-    EXPECT_EQ(Links("t.c"), Strings{});
-    EXPECT_EQ(Redirect("t.d"), "");
-
+    EXPECT_EQ(Routes("t.c"), "-> ");
+    EXPECT_EQ(Routes("t.d"), "-> ");
     // Retuning as another type starts the channel afresh; the same type keeps what it had.
     ASSERT_EQ(M().LinkChannel("t.d", "t.c"), 0);
     ASSERT_EQ(M().TuneChannel("t.c", Logging::NullConfig()), 0);
-    EXPECT_EQ(Links("t.c"), Strings{"t.d"});
+    EXPECT_EQ(Routes("t.c"), "t.d -> ");
     ASSERT_EQ(M().RedirectChannel("t.c", "t.d"), 0);
     ASSERT_EQ(M().TuneChannel("t.c", Logging::ConsoleConfig()), 0);
-    EXPECT_EQ(Links("t.c"), Strings{});
-    EXPECT_EQ(Redirect("t.c"), "");
+    EXPECT_EQ(Routes("t.c"), "-> ");
 }
 
 TEST_F(ManagerOperations, LoopsAreRejectedAndTheEarlierStateKept) {
     Op(M().LinkChannel("t.a", "t.b"), 0, {"LinkChannel: t.a linked to t.b"});
     Op(M().LinkChannel("t.b", "t.a"), 4, {"LinkChannel: invalid link t.b->t.a"});
-    EXPECT_EQ(Links("t.a"), Strings{});
-    EXPECT_EQ(Links("t.b"), Strings{"t.a"});
+    EXPECT_EQ(Routes("t.a"), "-> ");
+    EXPECT_EQ(Routes("t.b"), "t.a -> ");
     Op(M().RedirectChannel("t.c", "t.c"), 4, {"RedirectChannel: invalid redirection t.c->t.c"});
     Op(M().RedirectChannel("t.c", "t.a"), 0, {"RedirectChannel: t.c->t.a"});
     Op(M().RedirectChannel("t.a", "t.b"), 4, {"RedirectChannel: invalid redirection t.a->t.b"});  // t.b links to t.a
     Op(M().RedirectChannel("t.a", "t.c"), 4, {"RedirectChannel: invalid redirection t.a->t.c"});  // t.c goes to t.a
-    EXPECT_EQ(Redirect("t.a"), "");
+    EXPECT_EQ(Routes("t.a"), "-> ");
     EXPECT_EQ(M().RedirectChannel("t.a", "t.d"), 0);
     EXPECT_EQ(M().RedirectChannel("t.a", "t.c"), 4);
-    EXPECT_EQ(Redirect("t.a"), "t.d");
+    EXPECT_EQ(Routes("t.a"), "-> t.d");
     EXPECT_EQ(M().LinkChannel("t.d", "t.b"), 0);  // two paths to one channel are no loop
 }
 
@@ -369,14 +365,12 @@ TEST_F(ManagerDelivery, LinksCarryRecordsOnwardRedirectionsTakeThemAwayEachChann
     EXPECT_EQ(b.Texts(), (Strings{"I00000000: one", "I00000000: two"}));
     EXPECT_EQ(d.Texts(), (Strings{"I00000000: one", "I00000000: two"}));  // once along two paths
     EXPECT_EQ(b.Entries()[0].channel, "d.a");                             // the name the record was logged to
-
     // A redirected channel's own back-end and links see nothing.
     LogCapture e("d.e");
     ASSERT_EQ(M().RedirectChannel("d.a", "d.e"), 0);
     LogTo("d.a", Logging::WARNING, "three");
     EXPECT_EQ(a.Count() + b.Count() + c.Count() + d.Count(), 1u + 2 + 1 + 2);
     EXPECT_EQ(e.Texts(), Strings{"W00000000: three"});
-
     // A level filter stops the channel's own output, not its links.
     ASSERT_EQ(M().RedirectChannel("d.a", NoChannel()), 0);
     ASSERT_EQ(M().SetLevel("d.a", Logging::ERROR_TRACE), 0);
@@ -444,7 +438,6 @@ TEST_F(ManagerDelivery, SkippedRecordsFollowEveryChangeOfTheChannels) {
     EXPECT_EQ(a.Count(), 1u);
     EXPECT_EQ(b.Texts(), Strings{"E00000000: linked"});
     EXPECT_EQ(c.Texts(), Strings{"E00000000: mirrored"});
-
     // Records without a channel name go to the default channel.
     ASSERT_EQ(M().SetDefaultChannel("d.a"), 0);
     LogTo(nullptr, Logging::ERROR_TRACE, "to the disabled default");
@@ -453,7 +446,6 @@ TEST_F(ManagerDelivery, SkippedRecordsFollowEveryChangeOfTheChannels) {
     LogTo("", Logging::ERROR_TRACE, "empty name");
     EXPECT_EQ(b.Texts(), (Strings{"E00000000: linked", "E00000000: no name", "E00000000: empty name"}));
     EXPECT_EQ(b.Entries()[1].channel, "d.b");
-
     // A removed channel receives nothing, a re-created one at once.
     ASSERT_EQ(M().RemoveChannel("d.c"), 0);
     LogTo("d.c", Logging::ERROR_TRACE, "gone");

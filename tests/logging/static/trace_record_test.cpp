@@ -154,32 +154,27 @@ TEST_F(TraceRecordTest, ErrorRecordsAreRenderedByTheHostsHookShortUnlessDumpErro
     SetErrorFormatter(nullptr);
 }
 
-TEST(LineFormat, ZoneSuffixesTimestampsAndUtf8) {
-    const std::pair<int32_t, const char*> zones[] = {
-        {120, "+02:00"}, {0, "+00:00"}, {-210, "-03:30"}, {345, "+05:45"}, {-30, "-00:30"}, {840, "+14:00"},
-    };
+TEST(LineFormat, ZoneSuffixesTimestampsUtf8AndColourSequences) {
+    const std::pair<int32_t, const char*> zones[] = {{120, "+02:00"}, {0, "+00:00"},   {-210, "-03:30"},
+                                                     {345, "+05:45"}, {-30, "-00:30"}, {840, "+14:00"}};
     for (const auto& [minutes, suffix] : zones) {
-        EXPECT_EQ(Logging::FormatZoneSuffix(minutes), suffix) << minutes;
+        EXPECT_EQ(FormatZoneSuffix(minutes), suffix) << minutes;
     }
     char out[48];
-    Logging::Platform::LocalTime t{987, 1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(std::string(out, Logging::FormatTimestamp(out, t, "+01:00")), "0987-01-02T03:04:05:006+01:00 ");
+    Platform::LocalTime t{987, 1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(std::string(out, FormatTimestamp(out, t, "+01:00")), "0987-01-02T03:04:05:006+01:00 ");
     t.year = 12345;
-    EXPECT_EQ(std::string(out, Logging::FormatTimestamp(out, t, nullptr)), "12345-01-02 03:04:05:006 ");
+    EXPECT_EQ(std::string(out, FormatTimestamp(out, t, nullptr)), "12345-01-02 03:04:05:006 ");
     // UTF-8 keeps lone surrogates and stops before a character that does not fit.
-    EXPECT_EQ(std::string(out, Logging::EncodeUtf8(L"\xD800x", out, sizeof out)), "\xED\xA0\x80x");
-    EXPECT_EQ(Logging::EncodeUtf8(L"ab\u20ac", out, 4), 2u);
-}
-
-TEST(LineFormat, ColourSequencesNeedDigitsSemicolonsAndAFinalM) {
-    const std::pair<std::string, std::string> cases[] = {
+    EXPECT_EQ(std::string(out, EncodeUtf8(L"\xD800x", out, sizeof out)), "\xED\xA0\x80x");
+    EXPECT_EQ(EncodeUtf8(L"ab\u20ac", out, 4), 2u);
+    // Colour sequences need digits, semicolons and a final 'm'.
+    const std::pair<std::string, std::string> colours[] = {
         {"\x1b[1;31mred\x1b[0m", "red"}, {"a\x1b[;;m", "a"}, {"\x1b[1;31", "\x1b[1;31"}, {"\x1b[1x", "\x1b[1x"},
-        {"\x1b(0m", "\x1b(0m"},          {"\x1b", "\x1b"},   {"\x1b\x1b[32mg", "\x1bg"},
-    };
-    for (const auto& [text, stripped] : cases) {
-        std::string copy = text;
-        copy.resize(Logging::StripColourSequences(&copy[0], copy.size()));
-        EXPECT_EQ(copy, stripped) << text;
+        {"\x1b(0m", "\x1b(0m"},          {"\x1b", "\x1b"},   {"\x1b\x1b[32mg", "\x1bg"}};
+    for (auto [text, stripped] : colours) {
+        text.resize(StripColourSequences(&text[0], text.size()));
+        EXPECT_EQ(text, stripped);
     }
 }
 
