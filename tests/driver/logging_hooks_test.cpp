@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "core/common/error.h"
 #include "core/common/utf.h"
 #include "driver/log_collecting_tracer.h"
@@ -12,6 +10,7 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
 constexpr char kTraceSourceFile[] = "tests/driver/logging_hooks_test";
 const Common::ErrorLocation kWhere{0, "core/file/x", "File::Open", 12};
 
@@ -93,9 +92,9 @@ TEST(DefaultChannelRouting, TheTracerGetsInformationAndAboveAsReportLines) {
     LOG_TRACE(Logging::CRITICAL_ERROR, kFunction, "[Test] critical");
     manager.TraceData(nullptr, Logging::ERROR_TRACE, 0, 0, L"with data", "x", 1);
     manager.TraceError(nullptr, Logging::ERROR_TRACE, Common::Error::FromCode(kWhere, 0xC10001));
-    EXPECT_EQ(tracer.InfoMessagesUtf8(), std::vector<std::string>{"I00000000: [Test] byte \xC3\xA9 widened"});
-    EXPECT_EQ(tracer.WarningMessagesUtf8(), std::vector<std::string>{"W00000000: [Test] warned 1"});
-    EXPECT_EQ(tracer.ErrorMessagesUtf8(), (std::vector<std::string>{"C00000000: [Test] critical", "with data"}));
+    EXPECT_EQ(tracer.InfoMessagesUtf8(), Strings{"I00000000: [Test] byte \xC3\xA9 widened"});
+    EXPECT_EQ(tracer.WarningMessagesUtf8(), Strings{"W00000000: [Test] warned 1"});
+    EXPECT_EQ(tracer.ErrorMessagesUtf8(), (Strings{"C00000000: [Test] critical", "with data"}));
     char* name = manager.GetDefaultChannel();
     EXPECT_EQ(manager.RemoveChannel(name), 0);  // gives the tracer back
     Logging::Free(name);

@@ -28,10 +28,9 @@ TEST(ParseOptions, LastOccurrenceWinsValuesMayBeEmptyOtherArgumentsAreIgnored) {
 }
 
 TEST(IsValidFormat, OnlyTextAndXmlExactly) {
-    EXPECT_TRUE(Hostprobe::IsValidFormat("text"));
-    EXPECT_TRUE(Hostprobe::IsValidFormat("xml"));
-    for (const char* format : {"XML", "Text", "", "xml "}) {
-        EXPECT_FALSE(Hostprobe::IsValidFormat(format)) << format;
+    for (const auto& [format, valid] :
+         {std::pair{"text", true}, {"xml", true}, {"XML", false}, {"Text", false}, {"", false}, {"xml ", false}}) {
+        EXPECT_EQ(Hostprobe::IsValidFormat(format), valid) << format;
     }
 }
 

@@ -47,14 +47,24 @@ TEST(RunAddon, IdentifiersInMapOrderFailuresAsWarningsNamedAfterTheAddon) {
     EXPECT_EQ(result.warnings.size(), 3u);
 }
 
-TEST(RunDetection, CollectedMessagesInfoThenWarningsThenErrors) {
+TEST(RunDetection, CollectedTextsSortedByLevelInArrivalOrderInformationFirst) {
     Hostprobe::LogCollectingTracer tracer;
-    for (const auto& [level, text] : std::vector<std::pair<int, const wchar_t*>>{
-             {3, L"warn-1"}, {5, L"critical-1"}, {2, L"info-1"}, {4, L"error-1"}, {2, L"info-2"}}) {
-        tracer.Trace("c", level, 0, 0, text);
+    tracer.TraceData("x", 4, 1, 2, L"data \u00e9", "block", 5);
+    tracer.TraceData("x", 3, 0, 0, nullptr, "block", 5);
+    tracer.TraceError("x", 4, Common::Error::FromText({0, "f", "fn", 1}, 5, L"errors are not collected"));
+    const int levels[] = {3, 2, 6, 5, 2, 2, 1, 0, 2};
+    const wchar_t* texts[] = {
+        L"w",   L"i", L"blocked", L"c", L" padded \r\n", L" padded \r\n", L"debug is dropped", L"level 0 is dropped",
+        nullptr};
+    for (size_t i = 0; i < 9; ++i) {
+        tracer.Trace("x", levels[i], 0, 0, texts[i]);
     }
+    const Strings info = {"i", " padded \r\n", " padded \r\n"};
+    EXPECT_EQ(tracer.InfoMessagesUtf8(), info);
+    EXPECT_EQ(tracer.WarningMessagesUtf8(), (Strings{"w"}));
+    EXPECT_EQ(tracer.ErrorMessagesUtf8(), (Strings{"data \xC3\xA9", "blocked", "c"}));
     const DetectionResult result = Hostprobe::RunDetection(&tracer);
-    EXPECT_EQ(result.logMessages, (Strings{"info-1", "info-2", "warn-1", "critical-1", "error-1"}));
+    EXPECT_EQ(result.logMessages, (Strings{info[0], info[1], info[2], "w", "data \xC3\xA9", "blocked", "c"}));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(Hostprobe::RunDetection(nullptr).logMessages.empty());
 }

@@ -10,7 +10,9 @@
 
 #include "core/common/error.h"
 #include "core/common/utf.h"
+#include "logging/channel_config.h"
 #include "logging/log.h"
+#include "logging/logging_manager.h"
 #include "logging/tracer.h"
 
 namespace TestSupport {
@@ -27,8 +29,22 @@ public:
     };
 
     explicit LogCapture(const std::string& channel = std::string(), int32_t level = Logging::DEBUG_TRACE,
-                        uint32_t flags = 0x1000F4, const std::string& prefix = std::string());
-    ~LogCapture() override;
+                        uint32_t flags = 0x1000F4, const std::string& prefix = std::string())
+        : channel_(channel) {
+        Logging::LoggingManager& manager = Logging::LoggingManager::Instance();
+        if (channel.empty()) {
+            char* name = manager.GetDefaultChannel();
+            channel_ = name != nullptr ? name : "";
+            Logging::Free(name);
+        }
+        Logging::CustomConfig config;
+        config.Level = static_cast<uint32_t>(level);
+        config.Flags = flags;
+        config.MsgPrefix = prefix;
+        config.TracerIf = Logging::TracerIfRef::Adopt(Logging::MakeTracerStub(this, false));
+        tuneResult_ = manager.TuneChannel(channel_.c_str(), config);
+    }
+    ~LogCapture() override { Logging::LoggingManager::Instance().RemoveChannel(channel_.c_str()); }
 
     const std::string& Channel() const { return channel_; }
     int32_t TuneResult() const { return tuneResult_; }  // the code of tuning the channel
@@ -36,7 +52,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return entries_;
     }
-    std::vector<std::string> Texts() const;
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const Entry& entry : Entries()) {
+            texts.push_back(entry.text);
+        }
+        return texts;
+    }
     size_t Count() const { return Entries().size(); }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -44,21 +66,20 @@ public:
     }
 
     void Trace(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text) override {
-        Add({Kind::Text, Name(channel), level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L"")});
+        Add(Kind::Text, channel, level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L""));
     }
     void TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text,
                    const void*, uint32_t) override {
-        Add({Kind::Data, Name(channel), level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L"")});
+        Add(Kind::Data, channel, level, codeHigh, codeLow, Common::Utf16ToUtf8(text ? text : L""));
     }
     void TraceError(const char* channel, int32_t level, const Common::Error& error) override {
-        Add({Kind::Error, Name(channel), level, 0, 0, std::to_string(error.Code())});
+        Add(Kind::Error, channel, level, 0, 0, std::to_string(error.Code()));
     }
 
 private:
-    static std::string Name(const char* channel) { return channel != nullptr ? channel : ""; }
-    void Add(Entry entry) {
+    void Add(Kind kind, const char* channel, int32_t level, uint16_t high, uint16_t low, std::string text) {
         std::lock_guard<std::mutex> lock(mutex_);
-        entries_.push_back(std::move(entry));
+        entries_.push_back({kind, channel != nullptr ? channel : "", level, high, low, std::move(text)});
     }
 
     std::string channel_;
@@ -69,6 +90,14 @@ private:
 
 // The text report's "[LOG] " lines of captured texts: no DEBUG lines, then information,
 // warnings and errors, each group in capture order.
-std::string ReportLogLines(const std::vector<std::string>& captured);
+inline std::string ReportLogLines(const std::vector<std::string>& captured) {
+    std::string lines;
+    for (const std::string levels : {"I", "W", "EC "}) {  // BLOCKED has a blank for its letter
+        for (const std::string& text : captured) {
+            lines += !text.empty() && levels.find(text[0]) != std::string::npos ? "[LOG] " + text + "\r\n" : "";
+        }
+    }
+    return lines;
+}
 
 }  // namespace TestSupport

@@ -25,12 +25,10 @@ static std::wstring QuoteArgument(const std::wstring& arg) {
     return quoted.append(backslashes, L'\\') + L"\"";
 }
 
-static bool EnvLess(const std::wstring& a, const std::wstring& b) {
-    return _wcsicmp(a.c_str(), b.c_str()) < 0;  // as Windows sorts environment blocks
-}
-
 static std::wstring BuildEnvironment(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
-    std::map<std::wstring, std::wstring, decltype(&EnvLess)> vars(&EnvLess);
+    // Sorted as Windows sorts environment blocks.
+    const auto less = [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; };
+    std::map<std::wstring, std::wstring, decltype(less)> vars(less);
     if (wchar_t* block = ::GetEnvironmentStringsW()) {
         for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
             if (const wchar_t* eq = wcschr(p + 1, L'=')) {  // "=C:=C:\..." entries start with '='

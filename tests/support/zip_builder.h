@@ -50,7 +50,7 @@ struct ZipItem {
 struct ZipLayout {
     std::string bytes;
     std::vector<size_t> local, central;  // where each entry's headers lie in `bytes`
-    size_t directory = 0, endRecord = 0;
+    size_t endRecord = 0;
 };
 
 // An archive of `items` after `prefix` (its offsets count from the archive's start).
@@ -76,15 +76,15 @@ inline ZipLayout BuildZip(const std::vector<ZipItem>& items, const std::string& 
         Append(directory, {{0, 2}, {0, 2}, {0, 2}, {0, 4}, {offset, 4}});
         directory += item.name;
     }
-    z.directory = z.bytes.size();
+    const size_t directoryAt = z.bytes.size();
     for (size_t& at : z.central) {
-        at += z.directory;
+        at += directoryAt;
     }
     z.bytes += directory;
     z.endRecord = z.bytes.size();
     const auto count = static_cast<uint32_t>(items.size());
     Append(z.bytes, {{0x06054b50, 4}, {0, 2}, {0, 2}, {count, 2}, {count, 2}, {uint32_t(directory.size()), 4}});
-    Append(z.bytes, {{uint32_t(z.directory - prefix.size()), 4}, {uint32_t(comment.size()), 2}});
+    Append(z.bytes, {{uint32_t(directoryAt - prefix.size()), 4}, {uint32_t(comment.size()), 2}});
     z.bytes += comment;
     return z;
 }

@@ -24,8 +24,7 @@ TEST(MessageCatalogue, BuiltInImageLookupsAndMembership) {
     const auto* image = static_cast<const char*>(Common::BuiltInCatalogueImage());
     const std::string bytes(image, Common::BuiltInCatalogueSize());
     ASSERT_EQ(bytes.size(), 4896u);
-    EXPECT_EQ(Get(bytes, 0), 4896u);
-    EXPECT_EQ(Get(bytes, 4), 79u);
+    EXPECT_EQ(Get(bytes, 0) | Get(bytes, 4) << 32, 4896u | 79ull << 32);
     // The first text follows the 79 offsets; each next text follows the previous one's NUL.
     size_t expected = 324;
     for (uint32_t i = 0; i < Common::kMessageCount; ++i) {
@@ -37,15 +36,13 @@ TEST(MessageCatalogue, BuiltInImageLookupsAndMembership) {
     EXPECT_EQ(expected, bytes.size());
     // The build compiles the English source with the same tool as the translations.
     EXPECT_TRUE(TestSupport::ReadFileBytes(TestSupport::ModuleDirectory() + L"catalogues\\en.msg") == bytes);
-
     EXPECT_STREQ(Common::GetMessageText(static_cast<Common::MessageId>(Common::kMessageCount)), L"");
-
-    EXPECT_TRUE(Common::IsInMessageTable(image));
-    EXPECT_TRUE(Common::IsInMessageTable(image + bytes.size() - 1));
-    EXPECT_FALSE(Common::IsInMessageTable(image + bytes.size()));
-    EXPECT_FALSE(Common::IsInMessageTable(image - 1));
-    EXPECT_FALSE(Common::IsInMessageTable(L"Error"));
-
+    for (const char* inside : {image, image + bytes.size() - 1}) {
+        EXPECT_TRUE(Common::IsInMessageTable(inside));
+    }
+    for (const void* outside : {image + bytes.size(), image - 1, static_cast<const char*>(nullptr) + 1}) {
+        EXPECT_FALSE(Common::IsInMessageTable(outside));
+    }
     std::vector<uint8_t> entry(3, 1);
     EXPECT_FALSE(Common::ReadLocalisedArchiveEntry("hostprobe.msg", entry));
     EXPECT_TRUE(entry.empty());
@@ -58,31 +55,27 @@ TEST(CatalogueImage, LoaderChecksHeaderOffsetsAndTerminators) {
         TestSupport::Put(image, at, value, 4);
         return image;
     };
-    const uint32_t last = 8 + 4 * 78;
+    const uint32_t last = 8 + 4 * 78, size = static_cast<uint32_t>(good.size());
     const struct {
         const char* name;
         std::string image;
         bool header, texts;
-    } cases[] = {
-        {"good", good, true, true},
-        {"a text shared, out of order", with(last, Get(good, 8) - 4 * 78), true, true},
-        {"count 80", with(4, 80), false, false},
-        {"older catalogue", TestSupport::MakeCatalogueImage("text", 78), false, false},
-        {"size field too large", with(0, static_cast<uint32_t>(good.size() + 2)), false, false},
-        {"size field too small", good + "xx", false, false},
-        {"7 bytes", good.substr(0, 7), false, false},
-        {"offset table cut off", with(0, 8, 8), true, false},
-        {"offset past the end", with(last, static_cast<uint32_t>(good.size())), true, false},
-        {"offset far past the end", with(8, 0xFFFFFFF0u), true, false},
-        {"odd position", with(20, Get(good, 20) + 1), true, false},
-        {"text inside the offset table", with(last, 0), true, false},
-        {"last text without NUL", with(0, static_cast<uint32_t>(good.size() - 2), good.size() - 2), true, false},
-    };
+    } cases[] = {{"good", good, true, true},
+                 {"a text shared, out of order", with(last, Get(good, 8) - 4 * 78), true, true},
+                 {"count 80", with(4, 80), false, false},
+                 {"older catalogue", TestSupport::MakeCatalogueImage("text", 78), false, false},
+                 {"size field too large", with(0, size + 2), false, false},
+                 {"size field too small", good + "xx", false, false},
+                 {"7 bytes", good.substr(0, 7), false, false},
+                 {"offset table cut off", with(0, 8, 8), true, false},
+                 {"offset past the end", with(last, size), true, false},
+                 {"offset far past the end", with(8, 0xFFFFFFF0u), true, false},
+                 {"odd position", with(20, Get(good, 20) + 1), true, false},
+                 {"text inside the offset table", with(last, 0), true, false},
+                 {"last text without NUL", with(0, size - 2, size - 2), true, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(Common::IsAcceptedCatalogueHeader(c.image.data(), c.image.size()), c.header) << c.name;
-        if (c.header) {
-            EXPECT_EQ(Common::AreCatalogueTextsInBounds(c.image.data(), c.image.size()), c.texts) << c.name;
-        }
+        EXPECT_EQ(c.header && Common::AreCatalogueTextsInBounds(c.image.data(), c.image.size()), c.texts) << c.name;
     }
     EXPECT_STREQ(Common::CatalogueText(cases[1].image.data(), 78), L"text 0");
 }
@@ -100,8 +93,7 @@ TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
         {{"en_UK"}, {"en_GB"}},
         {{"pt_BR", "pt_PT", "es_AR", "es_ES"}, {"pt_BR", "pt", "es", "es_ES"}},
         {{"d", "", "it_IT"}, {"it"}},
-        {{}, {"en"}},
-    };
+        {{}, {"en"}}};
     for (const auto& [names, expected] : cases) {
         EXPECT_EQ(Common::BuildLocaleList(names), expected) << testing::PrintToString(names);
     }
@@ -123,9 +115,6 @@ const char kEnglish[] = "Error\nerror\nThe end of the file has been reached.\n";
 class CatalogueEndToEnd : public testing::Test {
 protected:
     void SetUp() override {
-        const char* declared = std::getenv("HOSTPROBE_EXPECT_LOCALE_LIST");
-        list_ = declared != nullptr ? declared : "en";
-        first_ = list_.substr(0, list_.find(','));
         const std::map<std::string, std::string> texts = {
             {"en", kEnglish},
             {"de", "Fehler\nFehler\nDas Ende der Datei wurde erreicht.\n"},
@@ -142,47 +131,46 @@ protected:
         return r.out;
     }
 
-    // An archive for the side file: the first locale's catalogue has `count` texts "<tag> <index>",
-    // the other candidates are valid catalogues with texts "next <index>".
-    TestSupport::ZipLayout SideArchive(const std::string& tag, uint32_t count = Common::kMessageCount) const {
-        const std::string first = first_ == "en" ? "hostprobe.msg" : first_ + "/hostprobe.msg";
-        std::vector<TestSupport::ZipItem> items = {{first, TestSupport::MakeCatalogueImage(tag, count), true}};
-        for (const char* next : {"hostprobe.msg", "pt/hostprobe.msg", "zh/hostprobe.msg"}) {
-            if (next != first) {
-                items.push_back({next, TestSupport::MakeCatalogueImage("next"), true});
+    // A side file whose first locale's catalogue has `count` texts "<tag> <index>", the other
+    // candidates valid catalogues with texts "next <index>".
+    void WriteSideArchive(const std::string& tag, uint32_t count = Common::kMessageCount, bool damaged = false) {
+        const std::string first = list_.substr(0, list_.find(',')), name = "hostprobe.msg";
+        std::vector<TestSupport::ZipItem> items = {
+            {first == "en" ? name : first + "/" + name, TestSupport::MakeCatalogueImage(tag, count), true}};
+        for (const std::string next : {"", "pt/", "zh/"}) {
+            if (next + name != items[0].name) {
+                items.push_back({next + name, TestSupport::MakeCatalogueImage("next"), true});
             }
         }
-        return TestSupport::BuildZip(items);
+        TestSupport::ZipLayout zip = TestSupport::BuildZip(items);
+        zip.bytes[zip.central[0] + 16] ^= damaged ? 1 : 0;  // the first locale's entry fails its CRC
+        TestSupport::WriteFileBytes(dir_.path() + L"runtime_child.dat", zip.bytes);
     }
 
     TestSupport::TempDir dir_;
     std::wstring probe_ = dir_.path() + L"runtime_child.exe";
-    std::string list_, first_, expected_;
+    const char* declared_ = std::getenv("HOSTPROBE_EXPECT_LOCALE_LIST");
+    std::string list_ = declared_ != nullptr ? declared_ : "en", expected_;
 };
 
 TEST_F(CatalogueEndToEnd, AppendedArchiveSideFileAndFallbacksToEnglish) {
     EXPECT_EQ(Run(L"locales"), list_ + ",");
     // English reads the root entry, which is empty in the shipped archive: the built-in table.
     EXPECT_EQ(Run(L"texts"), expected_);
-
-    const std::wstring side = dir_.path() + L"runtime_child.dat";
-    TestSupport::WriteFileBytes(side, SideArchive("side").bytes);
+    WriteSideArchive("side");
     EXPECT_EQ(Run(L"texts"), "side 8\nside 11\nside 44\n");
     // An invalid or unreadable catalogue of the first locale is not followed by the next locale's.
-    TestSupport::WriteFileBytes(side, SideArchive("older", Common::kMessageCount - 1).bytes);
+    WriteSideArchive("older", Common::kMessageCount - 1);
     EXPECT_EQ(Run(L"texts"), kEnglish);
-    TestSupport::ZipLayout damaged = SideArchive("damaged");  // the first locale's entry fails its CRC
-    damaged.bytes[damaged.central[0] + 16] ^= 1;
-    TestSupport::WriteFileBytes(side, damaged.bytes);
+    WriteSideArchive("damaged", Common::kMessageCount, true);
     EXPECT_EQ(Run(L"texts"), kEnglish);
-    TestSupport::WriteFileBytes(side, SideArchive("raced").bytes);
+    WriteSideArchive("raced");
     for (int round = 0; round < 3; ++round) {
         // One text pointer for all, every thread's last error kept, the pointer in the table.
         EXPECT_EQ(Run(L"race"), "111 raced 8");
     }
-    TestSupport::WriteFileBytes(side, "not an archive");
+    TestSupport::WriteFileBytes(dir_.path() + L"runtime_child.dat", "not an archive");
     EXPECT_EQ(Run(L"texts"), expected_);
-
     const std::string intact = TestSupport::ReadFileBytes(probe_);
     TestSupport::WriteFileBytes(probe_, intact.substr(0, intact.size() - 22));  // no end record
     EXPECT_EQ(Run(L"texts"), kEnglish);

@@ -60,12 +60,10 @@ TEST(ErrorAttach, ConversionsReplacementAndClones) {
         {status, static_cast<int32_t>(0xC0000022), 0xD0000022},
         {status, 0, 0x10000000}};
     for (const auto& [attach, value, stored] : cases) {
-        Error error = Error::FromCode(kSite, 0x10001);
+        Error error = Error::FromCode(kSite, 0x10001), alone;  // on an empty error the system record is the head
         (error.*attach)(value);
-        EXPECT_EQ(error.Code(), 0x10001u);
-        EXPECT_EQ(error.Cause().NumericParameter("code"), stored) << value;
-        Error alone;  // on an empty error the system record becomes the head
         (alone.*attach)(value);
+        EXPECT_EQ(error.Cause().NumericParameter("code"), stored) << value;
         EXPECT_EQ(alone.Code(), Common::kSystemErrorCode);
         EXPECT_EQ(alone.NumericParameter("code"), stored) << value;
         EXPECT_STREQ(alone.ParameterNames(), "code,$module");
@@ -79,28 +77,33 @@ TEST(ErrorAttach, ConversionsReplacementAndClones) {
     Error error = Error::FromText(kSite, 0x20001, "outer");
     const Common::ErrorRecord* head = error.Head();
     const Error firstCause = error.AddWindowsError(5).Cause();
-    EXPECT_EQ(&error.AddWindowsError(6), &error);
+    error.AddWindowsError(6);
     EXPECT_EQ(error.Head(), head);
     EXPECT_EQ(error.Cause().NumericParameter("code"), 0x80070006u);
     EXPECT_TRUE(error.Cause().Cause().IsEmpty());
     EXPECT_EQ(RefsOf(firstCause), 1u);  // the chain gave up its reference
 
-    char text[] = "shared";
-    const Error originals[] = {Error::FromText(kSite, 9, text), Error::FromText(kSite, 9, L"wide \u20AC"),
+    // Texts are copied, narrow ones widened byte by byte; catalogue texts are referenced.
+    char narrow[] = "caf\xE9";
+    wchar_t wide[] = L"wide \u20AC";
+    const Error originals[] = {Error::FromText(kSite, 9, narrow), Error::FromText(kSite, 9, wide),
                                Error::FromCode(kSite, 9), Error().AddHResult(0x1234)};
+    narrow[0] = 'X';
+    wide[0] = L'X';
+    EXPECT_EQ(originals[0].Text() + originals[1].Text(), L"caf\u00E9wide \u20AC");
+    const wchar_t* text = Common::GetMessageText(Common::MSG_ACCESS_DENIED);
+    EXPECT_EQ(TextData(Error::FromText(kSite, 1, text)), static_cast<const void*>(text));
+    EXPECT_TRUE(Error::FromText(kSite, 0, "code 0 gives the empty error").IsEmpty());
     for (const Error& original : originals) {
         Error clone = original;
-        clone.AddHResult(static_cast<int32_t>(0x80004005));
-        const Error copy = clone;
+        const Error copy = clone.AddHResult(static_cast<int32_t>(0x80004005));
         const std::wstring copyText = copy.FullText(255, nullptr);
         clone.AddNTStatus(static_cast<int32_t>(0xC0000022));
         EXPECT_EQ(copy.FullText(255, nullptr), copyText);
-        ASSERT_NE(clone.Head(), copy.Head());
         EXPECT_EQ(clone.Cause().NumericParameter("code"), 0xD0000022u);
         EXPECT_TRUE(clone.Cause().Cause().IsEmpty());
         // The clone is an equal record: its text starts as that of the original, which has no cause.
         EXPECT_EQ(clone.FullText(255, nullptr).rfind(original.FullText(255, nullptr) + L"\n|\n", 0), 0u);
-        EXPECT_EQ(clone.Head()->extra, original.Head()->extra);
     }
     EXPECT_NE(TextData(originals[0]), TextData(Error(originals[0]).AddWindowsError(1)));
 
@@ -111,34 +114,13 @@ TEST(ErrorAttach, ConversionsReplacementAndClones) {
     EXPECT_EQ(outer.Cause().Cause().Head(), originals[0].Head());
 }
 
-TEST(ErrorText, CatalogueTextIsReferencedOtherTextCopied) {
-    char narrow[] = "caf\xE9";
-    wchar_t wide[] = L"second";
-    const Error fromNarrow = Error::FromText(kSite, 1, narrow);
-    const Error fromWide = Error::FromText(kSite, 1, wide);
-    narrow[0] = 'X';
-    wide[0] = L'X';
-    EXPECT_EQ(fromNarrow.Text(), L"caf\u00E9");  // widened byte by byte
-    EXPECT_EQ(fromWide.Text(), L"second");
-    EXPECT_EQ(fromNarrow.Head()->extra, sizeof(Common::TextErrorRecord) + 5);
-    EXPECT_EQ(fromWide.Head()->extra, sizeof(Common::TextErrorRecord) + 7 * sizeof(wchar_t));
-    const wchar_t* text = Common::GetMessageText(Common::MSG_ACCESS_DENIED);
-    const Error fromCatalogue = Error::FromText(kSite, 1, text);
-    EXPECT_EQ(fromCatalogue.Head()->extra, sizeof(Common::TextErrorRecord));
-    EXPECT_EQ(TextData(fromCatalogue), static_cast<const void*>(text));
-    EXPECT_EQ(fromCatalogue.Text(), text);
-    EXPECT_TRUE(Error::FromText(kSite, 0, "code 0 gives the empty error").IsEmpty());
-}
-
 TEST(ErrorSharing, CopiesOnManyThreadsAndReleaseOfALongChain) {
     Error error = Error::FromText(kSite, 0x40001, L"shared across threads").AddWindowsError(5);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&error] {
             for (int i = 0; i < 20000; ++i) {
-                Error copy = error;
-                Error second(copy);
-                Error moved(std::move(copy));
+                Error copy = error, second(copy), moved(std::move(copy));
                 second = moved;
                 second = second;
             }
@@ -154,7 +136,6 @@ TEST(ErrorSharing, CopiesOnManyThreadsAndReleaseOfALongChain) {
         for (int i = 0; i < 100000; ++i) {
             chain = Error::FromCode(kSite, 0x50002).AddCause(chain);
         }
-        EXPECT_EQ(RefsOf(error), 2u);
     }
     EXPECT_EQ(RefsOf(error), 1u);
 }
@@ -211,8 +192,7 @@ TEST(ErrorOutOfMemory, TheStaticRecordStandsInAndFailedAttachesLeaveTheChainInta
     Error shared = Error::FromText(kSite, 0x20, "kept").AddWindowsError(5);
     const Error copy = shared;
     const Common::ErrorRecord* cause = shared.Cause().Head();
-    Error attached = Error::FromCode(kSite, 0x10);
-    Error lost;
+    Error attached = Error::FromCode(kSite, 0x10), lost;
     {
         FailingAllocations failing(0);
         const Error errors[] = {Error::FromCode(kSite, 1), Error::FromText(kSite, 1, "narrow"),
@@ -233,7 +213,6 @@ TEST(ErrorOutOfMemory, TheStaticRecordStandsInAndFailedAttachesLeaveTheChainInta
     }
     EXPECT_EQ(shared.Head(), copy.Head());
     EXPECT_EQ(shared.Cause().Head(), cause);
-    EXPECT_EQ(RefsOf(copy), 2u);
     lost.AddHResult(0x1234);  // clones the static record, which never gets a cause
     EXPECT_NE(lost.Head(), &Common::OutOfMemoryRecord());
     EXPECT_EQ(lost.Code(), Common::kOutOfMemoryCode);
@@ -242,20 +221,17 @@ TEST(ErrorOutOfMemory, TheStaticRecordStandsInAndFailedAttachesLeaveTheChainInta
 
 std::string g_events;  // "<receiver>:<kind><level> ..."
 
-class NamedLogic : public Common::TraceLogic {
-public:
-    NamedLogic(std::string name, bool allLevels) : name_(std::move(name)), allLevels_(allLevels) {}
+struct NamedLogic : Common::TraceLogic {
+    NamedLogic(const char* name, bool allLevels) : name(name), allLevels(allLevels) {}
     void Trace(const char*, int32_t level, uint16_t, uint16_t, const wchar_t*) override { Add("text", level); }
     void TraceData(const char*, int32_t level, uint16_t, uint16_t, const wchar_t*, const void*, uint32_t) override {
         Add("data", level);
     }
     void TraceError(const char*, int32_t level, const Common::Error&) override { Add("error", level); }
-    bool ReceivesAllLevels() const override { return allLevels_; }
-
-private:
-    void Add(const char* kind, int32_t level) { g_events += name_ + ":" + kind + std::to_string(level) + " "; }
-    std::string name_;
-    bool allLevels_;
+    bool ReceivesAllLevels() const override { return allLevels; }
+    void Add(const char* kind, int32_t level) { g_events += name + ":" + kind + std::to_string(level) + " "; }
+    std::string name;
+    bool allLevels;
 };
 
 TEST(CommonTraceLogic, ObserversSeeTheirLevelsCallbacksSeeEverything) {
@@ -273,9 +249,6 @@ TEST(CommonTraceLogic, ObserversSeeTheirLevelsCallbacksSeeEverything) {
     Common::SetMinimumTraceLevel(4);
     Common::EnableTraceTextHook(false);
     Common::TraceText(3, 0, 0, L"warning");
-    EXPECT_EQ(g_events,
-              "all:text1 cb:text1 hook:3 picky:text3 all:text3 cb:text3 picky:data2 all:data2 cb:data2 picky:error4 "
-              "all:error4 cb:error4 all:text3 cb:text3 ");
     Common::SetTraceTextHook(nullptr);
     Common::EnableTraceTextHook(true);
     Common::SetMinimumTraceLevel(2);
@@ -285,7 +258,9 @@ TEST(CommonTraceLogic, ObserversSeeTheirLevelsCallbacksSeeEverything) {
     Common::UnregisterTraceLogic(&all);
     EXPECT_FALSE(Common::IsTraceLogicRegistered(&all));
     Common::TraceText(5, 0, 0, L"nobody listens");
-    EXPECT_EQ(g_events.substr(g_events.size() - 10), "all:text5 ");
+    EXPECT_EQ(g_events,
+              "all:text1 cb:text1 hook:3 picky:text3 all:text3 cb:text3 picky:data2 all:data2 cb:data2 picky:error4 "
+              "all:error4 cb:error4 all:text3 cb:text3 all:text5 ");
 }
 
 std::string Convert(std::initializer_list<wchar_t> units, size_t count = Common::kUntilNul) {
@@ -307,21 +282,18 @@ TEST(Utf16ToUtf8, RangesSurrogatesAndCounts) {
     EXPECT_EQ(Common::Utf16ToUtf8(std::wstring(L"ab\0cd", 5)), "ab");
 }
 
-class Registry : public Common::DynamicCasterImpl {
-public:
-    using DynamicCasterImpl::RegisterInterface;
-};
-
 TEST(DynamicCaster, CastFindsTheLatestRegistrationUnderTheExactName) {
-    Registry registry;
+    struct : Common::DynamicCasterImpl {
+        using DynamicCasterImpl::RegisterInterface;
+    } registry;
     int a = 0, b = 0;
     registry.RegisterInterface("IFoo", &a);
     registry.RegisterInterface("IFoo", nullptr);
     registry.RegisterInterface(nullptr, &b);
-    EXPECT_EQ(registry.Cast("IFoo"), &a);
     for (const char* other : {"IFo", "IFoo ", "ifoo", static_cast<const char*>(nullptr)}) {
         EXPECT_EQ(registry.Cast(other), nullptr);
     }
+    EXPECT_EQ(registry.Cast("IFoo"), &a);
     registry.RegisterInterface("IFoo", &b);
     EXPECT_EQ(registry.Cast("IFoo"), &b);
 }

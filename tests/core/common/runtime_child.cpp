@@ -8,6 +8,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -33,10 +34,10 @@ __attribute__((noinline)) void ChildRaisesAssertion() {
 
 }  // namespace AssertChild
 
+// "1" for each of: one text pointer for all, every thread's last error kept, the pointer in the table.
 std::string RaceForTheFirstLookup() {
     std::vector<const wchar_t*> texts(16);
-    std::atomic<int> waiting{16};
-    std::atomic<bool> errorsKept{true};
+    std::atomic<int> waiting{16}, errorsLost{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 16; ++i) {
         threads.emplace_back([&, i] {
@@ -44,17 +45,13 @@ std::string RaceForTheFirstLookup() {
             for (waiting.fetch_sub(1); waiting.load() > 0;) {
             }
             texts[i] = Common::GetMessageText(Common::MSG_LABEL_ERROR_HEAD);
-            if (::GetLastError() != static_cast<DWORD>(1000 + i)) {
-                errorsKept = false;
-            }
+            errorsLost += ::GetLastError() != static_cast<DWORD>(1000 + i);
         });
     }
-    bool samePointer = true;
-    for (int i = 0; i < 16; ++i) {
-        threads[i].join();
-        samePointer = samePointer && texts[i] == texts[0];
+    for (std::thread& thread : threads) {
+        thread.join();
     }
-    return std::to_string(samePointer) + std::to_string(errorsKept) +
+    return std::to_string(std::count(texts.begin(), texts.end(), texts[0]) == 16) + std::to_string(errorsLost == 0) +
            std::to_string(Common::IsInMessageTable(texts[0])) + " " + Common::Utf16ToUtf8(texts[0]);
 }
 
@@ -71,8 +68,7 @@ int main(int argc, char** argv) {
         _setmode(_fileno(stdout), _O_BINARY);
         std::string out = command == "race" ? RaceForTheFirstLookup() : "";
         for (int i = 2; command == "texts" && i < argc; ++i) {
-            const auto id = static_cast<Common::MessageId>(std::strtoul(argv[i], nullptr, 10));
-            out += Common::Utf16ToUtf8(Common::GetMessageText(id)) + "\n";
+            out += Common::Utf16ToUtf8(Common::GetMessageText(static_cast<Common::MessageId>(atoi(argv[i])))) + "\n";
         }
         for (const auto& locale : command == "locales" ? Common::GetLocaleList() : std::vector<std::string>()) {
             out += locale + ",";
