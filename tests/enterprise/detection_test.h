@@ -1,0 +1,92 @@
+// Scaffolding shared by the detectors' tests: what a report shows of one detector, and the
+// apartments a caller may hold when a detector runs.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/run_detection.h"
+#include "support/log_capture.h"
+#include "support/process.h"
+
+namespace DetectionTest {
+
+using Lines = std::vector<std::string>;
+
+inline Lines operator+(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A detector's line as captured, from "<level letter> <text>", with the function that logs it
+// when the capture shows functions.
+inline std::string Line(const std::string& tag, const std::string& text, const std::string& function = "") {
+    return text.substr(0, 1) + "00000000: [" + tag + "] " + text.substr(2) +
+           (function.empty() ? "" : " " + function + "()");
+}
+
+// Runs hostprobe with an XML report and checks the exit code, the verdict and the messages of
+// the detector tagged `tag`.
+inline void ExpectXmlReport(const std::string& appId, const std::string& tag, bool detected, const Lines& expected,
+                            const TestSupport::ProcessResult& r) {
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.out.find("<Application guid=\"" + appId + "\"/>") != std::string::npos, detected) << r.out;
+    const std::string open = "<Message>", close = "</Message>";
+    Lines lines;
+    for (size_t at = r.out.find(open); at != std::string::npos; at = r.out.find(open, at + 1)) {
+        const std::string message = r.out.substr(at + open.size(), r.out.find(close, at) - at - open.size());
+        if (message.find(": [" + tag + "] ") == 9) {
+            lines.push_back(message);
+        }
+    }
+    EXPECT_EQ(lines, expected) << r.out;
+}
+
+// The text report of this machine: the detected identifiers, and every detector's messages as
+// they are logged in-process.
+inline void ExpectTextReport(const std::string& out) {
+    TestSupport::LogCapture all;
+    Hostprobe::RunDetection(nullptr);
+    const auto r = TestSupport::RunHostprobe({});
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, TestSupport::ReportLogLines(all.Texts()));
+}
+
+inline std::string Apartment() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(::CoGetApartmentType(&type, &qualifier))) {
+        return "none";
+    }
+    return type == APTTYPE_MTA ? "MTA" : "STA";
+}
+
+// Runs `detect` on a thread in no apartment, then in a single-threaded and a multithreaded one:
+// a detector undoes its own COM initialisation only.
+inline void InEachApartment(const std::function<void()>& detect) {
+    for (const std::string apartment : {"none", "STA", "MTA"}) {
+        SCOPED_TRACE(apartment);
+        std::thread([&] {
+            const bool initialised = apartment != "none";
+            if (initialised) {
+                ASSERT_EQ(
+                    ::CoInitializeEx(nullptr, apartment == "STA" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED),
+                    S_OK);
+            }
+            detect();
+            EXPECT_EQ(Apartment(), apartment);
+            if (initialised) {
+                ::CoUninitialize();
+            }
+            EXPECT_EQ(Apartment(), "none");
+        }).join();
+    }
+}
+
+}  // namespace DetectionTest
