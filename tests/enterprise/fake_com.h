@@ -105,18 +105,19 @@ inline HRESULT STDMETHODCALLTYPE NotImplemented() {
     return E_NOTIMPL;
 }
 
-template <typename Vtbl>
-Vtbl Unimplemented() {
+// A vtable whose IUnknown methods are the ones above and whose other methods answer E_NOTIMPL,
+// until `set` sets those the fake answers.
+template <typename Vtbl, typename Set>
+Vtbl Vtable(Set set) {
     using Method = void (*)();  // the function pointer type that converts to and from any other
-    const Method iunknown[] = {reinterpret_cast<Method>(&QueryInterface), reinterpret_cast<Method>(&AddRef),
-                               reinterpret_cast<Method>(&Release)};
-    const Method stub = reinterpret_cast<Method>(&NotImplemented);
+    const Method methods[] = {reinterpret_cast<Method>(&QueryInterface), reinterpret_cast<Method>(&AddRef),
+                              reinterpret_cast<Method>(&Release), reinterpret_cast<Method>(&NotImplemented)};
     Vtbl table;
-    static_assert(sizeof table % sizeof stub == 0, "a vtable holds method pointers only");
-    for (size_t at = 0; at < sizeof table; at += sizeof stub) {
-        std::memcpy(reinterpret_cast<char*>(&table) + at, at < sizeof iunknown ? &iunknown[at / sizeof stub] : &stub,
-                    sizeof stub);
+    static_assert(sizeof table % sizeof(Method) == 0, "a vtable holds method pointers only");
+    for (size_t i = 0; i < sizeof table / sizeof(Method); ++i) {
+        std::memcpy(reinterpret_cast<Method*>(&table) + i, &methods[i < 3 ? i : 3], sizeof(Method));
     }
+    set(table);
     return table;
 }
 

@@ -31,11 +31,7 @@ HRESULT STDMETHODCALLTYPE Get(IWbemClassObject* self, LPCWSTR name, LONG flags, 
     value->lVal = item == L"get" ? 5 : std::wcstol(item.c_str(), nullptr, 10);
     return item == L"get" ? WBEM_E_FAILED : WBEM_S_NO_ERROR;
 }
-const IWbemClassObjectVtbl kObject = [] {
-    auto table = Unimplemented<IWbemClassObjectVtbl>();
-    table.Get = &Get;
-    return table;
-}();
+const auto kObject = Vtable<IWbemClassObjectVtbl>([](auto& t) { t.Get = &Get; });
 
 HRESULT STDMETHODCALLTYPE Next(IEnumWbemClassObject* self, LONG timeout, ULONG count, IWbemClassObject** objects,
                                ULONG* returned) {
@@ -61,11 +57,7 @@ HRESULT STDMETHODCALLTYPE Next(IEnumWbemClassObject* self, LONG timeout, ULONG c
     }
     return WBEM_S_NO_ERROR;
 }
-const IEnumWbemClassObjectVtbl kEnumerator = [] {
-    auto table = Unimplemented<IEnumWbemClassObjectVtbl>();
-    table.Next = &Next;
-    return table;
-}();
+const auto kEnumerator = Vtable<IEnumWbemClassObjectVtbl>([](auto& t) { t.Next = &Next; });
 
 // CoSetProxyBlanket reaches the services through IClientSecurity, as a real proxy carries it.
 HRESULT STDMETHODCALLTYPE SetBlanket(IClientSecurity*, IUnknown*, DWORD authn, DWORD authz, OLECHAR* principal,
@@ -77,11 +69,7 @@ HRESULT STDMETHODCALLTYPE SetBlanket(IClientSecurity*, IUnknown*, DWORD authn, D
     }
     return Outcome(L"blanket");
 }
-const IClientSecurityVtbl kSecurity = [] {
-    auto table = Unimplemented<IClientSecurityVtbl>();
-    table.SetBlanket = &SetBlanket;
-    return table;
-}();
+const auto kSecurity = Vtable<IClientSecurityVtbl>([](auto& t) { t.SetBlanket = &SetBlanket; });
 Object g_security{&kSecurity, &IID_IClientSecurity, '-', {}};
 
 HRESULT STDMETHODCALLTYPE ServicesQueryInterface(IWbemServices* self, REFIID iid, void** out) {
@@ -99,12 +87,10 @@ HRESULT STDMETHODCALLTYPE ExecQuery(IWbemServices*, const BSTR language, const B
                          : nullptr;
     return hr == S_FALSE ? S_OK : hr;
 }
-const IWbemServicesVtbl kServices = [] {
-    auto table = Unimplemented<IWbemServicesVtbl>();
-    table.QueryInterface = &ServicesQueryInterface;
-    table.ExecQuery = &ExecQuery;
-    return table;
-}();
+const auto kServices = Vtable<IWbemServicesVtbl>([](auto& t) {
+    t.QueryInterface = &ServicesQueryInterface;
+    t.ExecQuery = &ExecQuery;
+});
 
 HRESULT STDMETHODCALLTYPE ConnectServer(IWbemLocator*, const BSTR resource, const BSTR user, const BSTR password,
                                         const BSTR locale, LONG flags, const BSTR authority, IWbemContext* context,
@@ -117,11 +103,7 @@ HRESULT STDMETHODCALLTYPE ConnectServer(IWbemLocator*, const BSTR resource, cons
     *services = hr == S_OK ? New<IWbemServices>(&kServices, IID_IWbemServices, 'S') : nullptr;
     return hr == S_FALSE ? S_OK : hr;
 }
-const IWbemLocatorVtbl kLocator = [] {
-    auto table = Unimplemented<IWbemLocatorVtbl>();
-    table.ConnectServer = &ConnectServer;
-    return table;
-}();
+const auto kLocator = Vtable<IWbemLocatorVtbl>([](auto& t) { t.ConnectServer = &ConnectServer; });
 
 HRESULT STDMETHODCALLTYPE CreateInstance(IClassFactory*, IUnknown* outer, REFIID iid, void** out) {
     if (outer != nullptr || iid != IID_IWbemLocator) {
@@ -131,15 +113,7 @@ HRESULT STDMETHODCALLTYPE CreateInstance(IClassFactory*, IUnknown* outer, REFIID
     *out = hr == S_OK ? New<IWbemLocator>(&kLocator, IID_IWbemLocator, 'L') : nullptr;
     return hr == S_FALSE ? S_OK : hr;
 }
-HRESULT STDMETHODCALLTYPE LockServer(IClassFactory*, BOOL) {
-    return S_OK;
-}
-const IClassFactoryVtbl kFactory = [] {
-    auto table = Unimplemented<IClassFactoryVtbl>();
-    table.CreateInstance = &CreateInstance;
-    table.LockServer = &LockServer;
-    return table;
-}();
+const auto kFactory = Vtable<IClassFactoryVtbl>([](auto& t) { t.CreateInstance = &CreateInstance; });
 Object g_factory{&kFactory, &IID_IClassFactory, '-', {}};
 
 }  // namespace
