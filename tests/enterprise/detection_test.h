@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/run_detection.h"
+#include "enterprise/core/addons/addon.h"
 #include "support/log_capture.h"
 #include "support/process.h"
 
@@ -47,14 +48,25 @@ inline void ExpectXmlReport(const std::string& appId, const std::string& tag, bo
     EXPECT_EQ(lines, expected) << r.out;
 }
 
-// The text report of this machine: the detected identifiers, and every detector's messages as
-// they are logged in-process.
-inline void ExpectTextReport(const std::string& out) {
+// Runs the detector in-process, capturing its debug lines with the function that logs each,
+// then checks the text report of the same machine: the identifier, and every detector's
+// messages as they are logged in-process.
+template <typename Addon>
+void ExpectDetection(const std::string& appId, bool detected, const Lines& logged) {
+    MachineManagement::InstalledApplications applications;
+    if (detected) {
+        applications.emplace(appId, L"");
+    }
+    {
+        TestSupport::LogCapture log("", Logging::DEBUG_TRACE, 0x1004F4);
+        EXPECT_EQ(Addon().GetMachineInstalledApplications(), applications);
+        EXPECT_EQ(log.Texts(), logged);
+    }
     TestSupport::LogCapture all;
     Hostprobe::RunDetection(nullptr);
     const auto r = TestSupport::RunHostprobe({});
     EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.out, detected ? appId + "\r\n" : "");
     EXPECT_EQ(r.err, TestSupport::ReportLogLines(all.Texts()));
 }
 
