@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/common/handles.h"
 #include "driver/run_detection.h"
 #include "enterprise/core/addons/addon.h"
 #include "support/log_capture.h"
@@ -69,6 +70,48 @@ void ExpectDetection(const std::string& appId, bool detected, const Lines& logge
     EXPECT_EQ(r.out, detected ? appId + "\r\n" : "");
     EXPECT_EQ(r.err, TestSupport::ReportLogLines(all.Texts()));
 }
+
+// Sets a string value while it lives, then puts back what was there: the value with its type,
+// or none. What was there is also kept beside it, so that the next run repairs what a run that
+// died here left behind.
+class ScopedStringValue {
+public:
+    ScopedStringValue(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value)
+        : name_(name), backup_(name + L" before hostprobe tests") {
+        EXPECT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
+                                    KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key_.put(), nullptr),
+                  ERROR_SUCCESS);
+        if (!Read(backup_)) {
+            Write(backup_, Read(name_) ? type_ : REG_NONE, old_);
+        }
+        Write(name_, REG_SZ, value);
+    }
+    ~ScopedStringValue() {
+        type_ == REG_NONE ? ::RegDeleteValueW(key_.get(), name_.c_str()) : Write(name_, type_, old_);
+        ::RegDeleteValueW(key_.get(), backup_.c_str());
+    }
+
+private:
+    bool Read(const std::wstring& name) {
+        wchar_t value[MAX_PATH] = L"";
+        DWORD size = sizeof value;
+        const LSTATUS status =
+            ::RegGetValueW(key_.get(), nullptr, name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, value, &size);
+        old_ = value;
+        return status == ERROR_SUCCESS;
+    }
+    LSTATUS Write(const std::wstring& name, DWORD type, const std::wstring& value) {
+        const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        const LSTATUS status =
+            ::RegSetValueExW(key_.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value.c_str()), size);
+        EXPECT_EQ(status, ERROR_SUCCESS);
+        return status;
+    }
+
+    Common::UniqueHkey key_;
+    std::wstring name_, backup_, old_;
+    DWORD type_ = REG_NONE;
+};
 
 inline std::string Apartment() {
     APTTYPE type;

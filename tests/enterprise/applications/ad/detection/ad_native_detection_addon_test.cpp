@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "support/registry.h"
 #include "support/temp_dir.h"
 #include "tests/enterprise/detection_test.h"
 
@@ -17,44 +16,13 @@ namespace {
 
 using DetectionTest::Lines;
 
-// Points the WMI locator's class at the fake while it lives. The original server is also kept
-// in a value of its own, so that the next run repairs what a run that died here left behind.
-class FakeLocatorRegistration {
+// Points the WMI locator's class at the fake while it lives.
+class FakeLocatorRegistration : DetectionTest::ScopedStringValue {
 public:
-    FakeLocatorRegistration() {
-        original_ = Read(kBackup);
-        if (original_.empty()) {
-            original_ = Read(nullptr);
-            Write(kBackup, type_, original_);
-        }
-        EXPECT_FALSE(original_.empty());
-        Write(nullptr, REG_SZ, TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll");
-    }
-    ~FakeLocatorRegistration() {
-        Write(nullptr, type_, original_);
-        EXPECT_EQ(::RegDeleteValueW(key_.get(), kBackup), ERROR_SUCCESS);
-    }
-
-private:
-    static constexpr wchar_t kBackup[] = L"HostprobeTestOriginalServer";
-
-    std::wstring Read(const wchar_t* name) {
-        wchar_t value[MAX_PATH] = L"";
-        DWORD size = sizeof value;
-        ::RegGetValueW(key_.get(), nullptr, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type_, value,
-                       &size);
-        return value;
-    }
-    void Write(const wchar_t* name, DWORD type, const std::wstring& value) {
-        const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-        EXPECT_EQ(::RegSetValueExW(key_.get(), name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()), size),
-                  ERROR_SUCCESS);
-    }
-
-    TestSupport::ScopedRegistryKey key_{
-        L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", KEY_WOW64_64KEY};
-    DWORD type_ = REG_SZ;
-    std::wstring original_;
+    FakeLocatorRegistration()
+        : ScopedStringValue(HKEY_LOCAL_MACHINE,
+                            L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", L"",
+                            TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll") {}
 };
 
 std::string Line(const std::string& text) {

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/common/handles.h"
 #include "support/temp_dir.h"
 #include "tests/enterprise/detection_test.h"
 
@@ -20,35 +19,11 @@ using DetectionTest::Lines;
 // Wine loads its own vssapi.dll even when another lies beside the program, unless the program's
 // DLL overrides (read from the registry, not from a child's environment) ask for the other
 // first. An empty order disables the library.
-class ScopedVssApiOverride {
+class ScopedVssApiOverride : DetectionTest::ScopedStringValue {
 public:
-    explicit ScopedVssApiOverride(const std::wstring& order) {
-        Common::UniqueHkey existing;
-        appKeyExisted_ = ::RegOpenKeyExW(HKEY_CURRENT_USER, kAppKey, 0, KEY_READ, existing.put()) == ERROR_SUCCESS;
-        if (!appKeyExisted_) {
-            existing.release();  // a failed open leaves no handle to close
-        }
-        EXPECT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kAppKey) + L"\\DllOverrides").c_str(), 0, nullptr,
-                                    0, KEY_SET_VALUE, nullptr, overrides_.put(), nullptr),
-                  ERROR_SUCCESS);
-        const DWORD size = static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t));
-        EXPECT_EQ(::RegSetValueExW(overrides_.get(), L"vssapi", 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
-                                   size),
-                  ERROR_SUCCESS);
-    }
-    ~ScopedVssApiOverride() {
-        ::RegDeleteValueW(overrides_.get(), L"vssapi");
-        if (!appKeyExisted_) {
-            ::RegDeleteTreeW(HKEY_CURRENT_USER, kAppKey);
-        }
-    }
-    ScopedVssApiOverride(const ScopedVssApiOverride&) = delete;
-    ScopedVssApiOverride& operator=(const ScopedVssApiOverride&) = delete;
-
-private:
-    static constexpr wchar_t kAppKey[] = L"Software\\Wine\\AppDefaults\\hostprobe.exe";
-    bool appKeyExisted_ = false;
-    Common::UniqueHkey overrides_;
+    explicit ScopedVssApiOverride(const std::wstring& order)
+        : ScopedStringValue(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\hostprobe.exe\\DllOverrides", L"vssapi",
+                            order) {}
 };
 
 std::string Line(const std::string& text) {
