@@ -8,13 +8,16 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstring>
-#include <cwchar>
-#include <sstream>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace FakeCom {
+
+extern const wchar_t kScenario[];  // the fake's scenario variable
 
 inline std::wstring Environment(const std::wstring& name) {
     wchar_t value[1024];
@@ -24,19 +27,13 @@ inline std::wstring Environment(const std::wstring& name) {
 
 inline std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
     std::vector<std::wstring> items;
-    std::wistringstream stream(text);
-    for (std::wstring item; std::getline(stream, item, separator);) {
-        items.push_back(item);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(separator, at), text.size());
+        items.push_back(text.substr(at, end - at));
+        at = end + 1;
     }
     return items;
 }
-
-inline HRESULT Hex(const std::wstring& text) {
-    return static_cast<HRESULT>(std::wcstoul(text.c_str(), nullptr, 16));
-}
-
-// The fake's scenario variable, defined by each fake.
-extern const wchar_t kScenario[];
 
 inline std::wstring Setting(const std::wstring& key) {
     for (const std::wstring& pair : Split(Environment(kScenario), L';')) {
@@ -47,11 +44,14 @@ inline std::wstring Setting(const std::wstring& key) {
     return std::wstring();
 }
 
-// The HRESULT (hex) a step fails with; "null" gives S_FALSE, a success without an object.
-inline HRESULT Outcome(const wchar_t* step) {
-    const std::wstring value = Setting(step);
-    return value == L"null" ? S_FALSE : Hex(value);
+inline HRESULT Hex(const std::wstring& text) {
+    return static_cast<HRESULT>(std::wcstoul(text.c_str(), nullptr, 16));
 }
+
+// Plain storage: it must outlive the library's own static destructors.
+inline char g_released[64];
+inline size_t g_releasedCount = 0;
+inline long g_live = 0;
 
 struct Object {
     const void* vtable;
@@ -60,12 +60,32 @@ struct Object {
     std::vector<std::wstring> items;  // what it answers with
     size_t next = 0;
     ULONG references = 1;
+
+    static HRESULT STDMETHODCALLTYPE QueryInterface(Object* self, REFIID iid, void** out) {
+        *out = iid == IID_IUnknown || iid == *self->iid ? self : nullptr;
+        self->references += *out != nullptr;
+        return *out != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    static ULONG STDMETHODCALLTYPE AddRef(Object* self) { return ++self->references; }
+    static ULONG STDMETHODCALLTYPE Release(Object* self) {
+        const ULONG left = --self->references;
+        if (left == 0) {
+            --g_live;
+            if (g_releasedCount < sizeof g_released) {
+                g_released[g_releasedCount++] = self->letter;
+            }
+            delete self;
+        }
+        return left;
+    }
+    // On x64 the caller owns the argument space, so one method serves every signature.
+    static HRESULT STDMETHODCALLTYPE NotImplemented() { return E_NOTIMPL; }
 };
 
-// Plain storage: it must outlive the library's own static destructors.
-inline char g_released[64];
-inline size_t g_releasedCount = 0;
-inline long g_live = 0;
+template <typename Interface>
+Object& Of(Interface* self) {
+    return *reinterpret_cast<Object*>(self);
+}
 
 template <typename Interface>
 Interface* New(const void* vtable, const IID& iid, char letter, std::vector<std::wstring> items = {}) {
@@ -73,64 +93,43 @@ Interface* New(const void* vtable, const IID& iid, char letter, std::vector<std:
     return reinterpret_cast<Interface*>(new Object{vtable, &iid, letter, std::move(items)});
 }
 
+// Makes an object unless the scenario has `step` fail (its HRESULT in hex) or, with "null",
+// succeed without one.
 template <typename Interface>
-Object& Of(Interface* self) {
-    return *reinterpret_cast<Object*>(self);
+HRESULT Make(const wchar_t* step, Interface** out, const void* vtable, const IID& iid, char letter,
+             std::vector<std::wstring> items = {}) {
+    const std::wstring outcome = Setting(step);
+    const HRESULT hr = outcome == L"null" ? S_OK : Hex(outcome);
+    *out = SUCCEEDED(hr) && outcome != L"null" ? New<Interface>(vtable, iid, letter, std::move(items)) : nullptr;
+    return hr;
 }
 
-inline HRESULT STDMETHODCALLTYPE QueryInterface(Object* self, REFIID iid, void** out) {
-    *out = iid == IID_IUnknown || iid == *self->iid ? self : nullptr;
-    if (*out == nullptr) {
-        return E_NOINTERFACE;
-    }
-    ++self->references;
-    return S_OK;
-}
-inline ULONG STDMETHODCALLTYPE AddRef(Object* self) {
-    return ++self->references;
-}
-inline ULONG STDMETHODCALLTYPE Release(Object* self) {
-    const ULONG left = --self->references;
-    if (left == 0) {
-        --g_live;
-        if (g_releasedCount < sizeof g_released) {
-            g_released[g_releasedCount++] = self->letter;
-        }
-        delete self;
-    }
-    return left;
-}
-// On x64 the caller owns the argument space, so one method serves every signature.
-inline HRESULT STDMETHODCALLTYPE NotImplemented() {
-    return E_NOTIMPL;
-}
-
-// A vtable whose IUnknown methods are the ones above and whose other methods answer E_NOTIMPL,
-// until `set` sets those the fake answers.
+// A vtable whose IUnknown methods are Object's and whose other methods answer E_NOTIMPL, until
+// `set` sets those the fake answers.
 template <typename Vtbl, typename Set>
 Vtbl Vtable(Set set) {
     using Method = void (*)();  // the function pointer type that converts to and from any other
-    const Method methods[] = {reinterpret_cast<Method>(&QueryInterface), reinterpret_cast<Method>(&AddRef),
-                              reinterpret_cast<Method>(&Release), reinterpret_cast<Method>(&NotImplemented)};
+    const Method methods[] = {reinterpret_cast<Method>(&Object::QueryInterface),
+                              reinterpret_cast<Method>(&Object::AddRef), reinterpret_cast<Method>(&Object::Release),
+                              reinterpret_cast<Method>(&Object::NotImplemented)};
     Vtbl table;
     static_assert(sizeof table % sizeof(Method) == 0, "a vtable holds method pointers only");
     for (size_t i = 0; i < sizeof table / sizeof(Method); ++i) {
-        std::memcpy(reinterpret_cast<Method*>(&table) + i, &methods[i < 3 ? i : 3], sizeof(Method));
+        std::memcpy(reinterpret_cast<Method*>(&table) + i, &methods[std::min<size_t>(i, 3)], sizeof(Method));
     }
     set(table);
     return table;
 }
 
-inline void WriteLog() {
-    const std::wstring path = Environment(std::wstring(kScenario) + L"_LOG");
-    if (!path.empty()) {
-        const std::string text =
-            "live=" + std::to_string(g_live) + " released=" + std::string(g_released, g_releasedCount);
-        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        ::CloseHandle(file);
-    }
-}
-
 }  // namespace FakeCom
+
+// Each fake is one unit; its library writes the log when it goes.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    const std::wstring log =
+        reason == DLL_PROCESS_DETACH ? FakeCom::Environment(std::wstring(FakeCom::kScenario) + L"_LOG") : L"";
+    if (!log.empty()) {
+        std::ofstream(std::filesystem::path(log), std::ios::binary)
+            << "live=" << FakeCom::g_live << " released=" << std::string(FakeCom::g_released, FakeCom::g_releasedCount);
+    }
+    return TRUE;
+}

@@ -67,13 +67,13 @@ HRESULT STDMETHODCALLTYPE SetBlanket(IClientSecurity*, IUnknown*, DWORD authn, D
         capabilities != EOAC_NONE) {
         return E_INVALIDARG;
     }
-    return Outcome(L"blanket");
+    return Hex(Setting(L"blanket"));
 }
 const auto kSecurity = Vtable<IClientSecurityVtbl>([](auto& t) { t.SetBlanket = &SetBlanket; });
 Object g_security{&kSecurity, &IID_IClientSecurity, '-', {}};
 
 HRESULT STDMETHODCALLTYPE ServicesQueryInterface(IWbemServices* self, REFIID iid, void** out) {
-    return QueryInterface(iid == IID_IClientSecurity ? &g_security : &Of(self), iid, out);
+    return Object::QueryInterface(iid == IID_IClientSecurity ? &g_security : &Of(self), iid, out);
 }
 HRESULT STDMETHODCALLTYPE ExecQuery(IWbemServices*, const BSTR language, const BSTR query, LONG flags,
                                     IWbemContext* context, IEnumWbemClassObject** result) {
@@ -81,11 +81,7 @@ HRESULT STDMETHODCALLTYPE ExecQuery(IWbemServices*, const BSTR language, const B
         flags != (WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY) || context != nullptr) {
         return WBEM_E_INVALID_PARAMETER;
     }
-    const HRESULT hr = Outcome(L"query");
-    *result = hr == S_OK ? New<IEnumWbemClassObject>(&kEnumerator, IID_IEnumWbemClassObject, 'E',
-                                                     Split(Setting(L"objects"), L','))
-                         : nullptr;
-    return hr == S_FALSE ? S_OK : hr;
+    return Make(L"query", result, &kEnumerator, IID_IEnumWbemClassObject, 'E', Split(Setting(L"objects"), L','));
 }
 const auto kServices = Vtable<IWbemServicesVtbl>([](auto& t) {
     t.QueryInterface = &ServicesQueryInterface;
@@ -99,9 +95,7 @@ HRESULT STDMETHODCALLTYPE ConnectServer(IWbemLocator*, const BSTR resource, cons
         flags != 0 || authority != nullptr || context != nullptr) {
         return WBEM_E_INVALID_PARAMETER;
     }
-    const HRESULT hr = Outcome(L"connect");
-    *services = hr == S_OK ? New<IWbemServices>(&kServices, IID_IWbemServices, 'S') : nullptr;
-    return hr == S_FALSE ? S_OK : hr;
+    return Make(L"connect", services, &kServices, IID_IWbemServices, 'S');
 }
 const auto kLocator = Vtable<IWbemLocatorVtbl>([](auto& t) { t.ConnectServer = &ConnectServer; });
 
@@ -109,9 +103,7 @@ HRESULT STDMETHODCALLTYPE CreateInstance(IClassFactory*, IUnknown* outer, REFIID
     if (outer != nullptr || iid != IID_IWbemLocator) {
         return E_INVALIDARG;
     }
-    const HRESULT hr = Outcome(L"create");
-    *out = hr == S_OK ? New<IWbemLocator>(&kLocator, IID_IWbemLocator, 'L') : nullptr;
-    return hr == S_FALSE ? S_OK : hr;
+    return Make(L"create", reinterpret_cast<IWbemLocator**>(out), &kLocator, IID_IWbemLocator, 'L');
 }
 const auto kFactory = Vtable<IClassFactoryVtbl>([](auto& t) { t.CreateInstance = &CreateInstance; });
 Object g_factory{&kFactory, &IID_IClassFactory, '-', {}};
@@ -119,12 +111,5 @@ Object g_factory{&kFactory, &IID_IClassFactory, '-', {}};
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return clsid == CLSID_WbemLocator ? QueryInterface(&g_factory, iid, out) : CLASS_E_CLASSNOTAVAILABLE;
-}
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH) {
-        WriteLog();
-    }
-    return TRUE;
+    return clsid == CLSID_WbemLocator ? Object::QueryInterface(&g_factory, iid, out) : CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -23,7 +23,7 @@ const wchar_t FakeCom::kScenario[] = L"HOSTPROBE_FAKE_VSS";
 namespace {
 
 HRESULT STDMETHODCALLTYPE Wait(IVssAsync*, DWORD milliseconds) {
-    return milliseconds == 30000 ? Outcome(L"wait") : E_INVALIDARG;
+    return milliseconds == 30000 ? Hex(Setting(L"wait")) : E_INVALIDARG;
 }
 const auto kAsync = Vtable<IVssAsyncVtbl>([](auto& t) { t.Wait = &Wait; });
 
@@ -43,16 +43,14 @@ HRESULT STDMETHODCALLTYPE GetIdentity(IVssExamineWriterMetadata* self, VSS_ID* i
 const auto kMetadata = Vtable<IVssExamineWriterMetadataVtbl>([](auto& t) { t.GetIdentity = &GetIdentity; });
 
 HRESULT STDMETHODCALLTYPE InitializeForBackup(IVssBackupComponents*, BSTR document) {
-    return document == nullptr ? Outcome(L"init") : E_INVALIDARG;
+    return document == nullptr ? Hex(Setting(L"init")) : E_INVALIDARG;
 }
 HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssBackupComponents*, IVssAsync** async) {
-    const HRESULT hr = Outcome(L"gather");
-    *async = SUCCEEDED(hr) ? New<IVssAsync>(&kAsync, IID_IVssAsync, 'A') : nullptr;
-    return hr;
+    return Make(L"gather", async, &kAsync, IID_IVssAsync, 'A');
 }
 HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(IVssBackupComponents* self, UINT* count) {
     *count = static_cast<UINT>(Of(self).items.size());
-    return Outcome(L"count");
+    return Hex(Setting(L"count"));
 }
 HRESULT STDMETHODCALLTYPE GetWriterMetadata(IVssBackupComponents* self, UINT index, VSS_ID* instanceId,
                                             IVssExamineWriterMetadata** metadata) {
@@ -79,17 +77,6 @@ const auto kComponents = Vtable<IVssBackupComponentsVtbl>([](auto& t) {
 #ifndef HOSTPROBE_FAKE_WITHOUT_EXPORT
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
     CreateVssBackupComponentsInternal(IVssBackupComponents** components) {
-    const HRESULT hr = Outcome(L"create");
-    *components = hr == S_OK ? New<IVssBackupComponents>(&kComponents, IID_IVssBackupComponents, 'B',
-                                                         Split(Setting(L"writers"), L'|'))
-                             : nullptr;
-    return hr == S_FALSE ? S_OK : hr;
+    return Make(L"create", components, &kComponents, IID_IVssBackupComponents, 'B', Split(Setting(L"writers"), L'|'));
 }
 #endif
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH) {
-        WriteLog();
-    }
-    return TRUE;
-}
