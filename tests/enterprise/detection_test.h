@@ -82,12 +82,17 @@ public:
                                     KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key_.put(), nullptr),
                   ERROR_SUCCESS);
         if (!Read(backup_)) {
-            Write(backup_, Read(name_) ? type_ : REG_NONE, old_);
+            Read(name_);
+            Write(backup_, type_, old_);
         }
         Write(name_, REG_SZ, value);
     }
     ~ScopedStringValue() {
-        type_ == REG_NONE ? ::RegDeleteValueW(key_.get(), name_.c_str()) : Write(name_, type_, old_);
+        if (type_ == REG_NONE) {
+            ::RegDeleteValueW(key_.get(), name_.c_str());
+        } else {
+            Write(name_, type_, old_);
+        }
         ::RegDeleteValueW(key_.get(), backup_.c_str());
     }
 
@@ -95,17 +100,16 @@ private:
     bool Read(const std::wstring& name) {
         wchar_t value[MAX_PATH] = L"";
         DWORD size = sizeof value;
-        const LSTATUS status =
-            ::RegGetValueW(key_.get(), nullptr, name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, value, &size);
+        const bool found = ::RegGetValueW(key_.get(), nullptr, name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, value,
+                                          &size) == ERROR_SUCCESS;
+        type_ = found ? type_ : REG_NONE;
         old_ = value;
-        return status == ERROR_SUCCESS;
+        return found;
     }
-    LSTATUS Write(const std::wstring& name, DWORD type, const std::wstring& value) {
-        const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-        const LSTATUS status =
-            ::RegSetValueExW(key_.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value.c_str()), size);
-        EXPECT_EQ(status, ERROR_SUCCESS);
-        return status;
+    void Write(const std::wstring& name, DWORD type, const std::wstring& value) {
+        EXPECT_EQ(::RegSetValueExW(key_.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
     }
 
     Common::UniqueHkey key_;
@@ -113,33 +117,28 @@ private:
     DWORD type_ = REG_NONE;
 };
 
-inline std::string Apartment() {
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(::CoGetApartmentType(&type, &qualifier))) {
-        return "none";
-    }
-    return type == APTTYPE_MTA ? "MTA" : "STA";
-}
-
 // Runs `detect` on a thread in no apartment, then in a single-threaded and a multithreaded one:
 // a detector undoes its own COM initialisation only.
 inline void InEachApartment(const std::function<void()>& detect) {
-    for (const std::string apartment : {"none", "STA", "MTA"}) {
-        SCOPED_TRACE(apartment);
+    const auto apartment = [] {
+        APTTYPE type;
+        APTTYPEQUALIFIER qualifier;
+        return FAILED(::CoGetApartmentType(&type, &qualifier)) ? "none" : type == APTTYPE_MTA ? "MTA" : "STA";
+    };
+    for (const std::string model : {"none", "STA", "MTA"}) {
+        SCOPED_TRACE(model);
         std::thread([&] {
-            const bool initialised = apartment != "none";
-            if (initialised) {
-                ASSERT_EQ(
-                    ::CoInitializeEx(nullptr, apartment == "STA" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED),
-                    S_OK);
+            const bool initialise = model != "none";
+            if (initialise) {
+                ASSERT_EQ(::CoInitializeEx(nullptr, model == "STA" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED),
+                          S_OK);
             }
             detect();
-            EXPECT_EQ(Apartment(), apartment);
-            if (initialised) {
+            EXPECT_EQ(apartment(), model);
+            if (initialise) {
                 ::CoUninitialize();
             }
-            EXPECT_EQ(Apartment(), "none");
+            EXPECT_EQ(apartment(), std::string("none"));
         }).join();
     }
 }

@@ -22,7 +22,6 @@ const std::string kRoots[] = {"SOFTWARE\\Microsoft\\Exchange", "SOFTWARE\\Micros
                               "SOFTWARE\\Microsoft\\ExchangeServer\\v14", "SOFTWARE\\Microsoft\\ExchangeServer\\v15"};
 // An install folder without ese.dll, named so that a logged path must keep every character.
 const std::wstring kNoLibrary = L"Caf\u00e9 \u0416\u0443\u043a \U0001F600";
-constexpr DWORD kRaw = 0x10000;  // stored without the terminator that strings get otherwise
 
 std::string Line(const std::string& text, const char* function = "GetExchangeVersionFromSetupKey") {
     return DetectionTest::Line("Exchange Native", text, std::string("MsExchange::NativeDetectionAddon::") + function);
@@ -32,8 +31,8 @@ const std::string kNotDetected = Line("I Microsoft Exchange not detected", "GetM
 
 struct Value {
     const wchar_t* name;
-    DWORD type;         // with kRaw: the data as it is, no terminator added
-    std::wstring data;  // "{dir}" stands for the test's folder
+    DWORD type;
+    std::wstring data;  // stored as it is; "{dir}" stands for the test's folder
 };
 struct Key {
     int root;
@@ -41,11 +40,14 @@ struct Key {
     std::vector<Value> values;
     REGSAM view = KEY_WOW64_64KEY;
 };
+Value Sz(const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
+    return {name, type, text + L'\0'};
+}
 Value Msi(const std::wstring& path) {
-    return {L"MsiInstallPath", REG_SZ, path};
+    return Sz(L"MsiInstallPath", path);
 }
 Value Configured(const std::wstring& version, DWORD type = REG_SZ) {
-    return {L"ConfiguredVersion", type, version};
+    return Sz(L"ConfiguredVersion", version, type);
 }
 
 // "{dir}" in a text stands for the test's folder.
@@ -71,25 +73,15 @@ protected:
 
     void Check(const char* what, const std::vector<Key>& keys, const Lines& logged) {
         SCOPED_TRACE(what);
-        for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-            ASSERT_FALSE(TestSupport::RegistryKeyExists(L"SOFTWARE\\Microsoft\\Exchange", view) ||
-                         TestSupport::RegistryKeyExists(L"SOFTWARE\\Microsoft\\ExchangeServer", view))
-                << "prefix not clean";
-        }
         std::vector<std::unique_ptr<TestSupport::ScopedRegistryKey>> created;
         for (const Key& key : keys) {
             created.push_back(std::make_unique<TestSupport::ScopedRegistryKey>(
                 TestSupport::Widen(kRoots[key.root]) + key.subKey, key.view));
             for (const Value& value : key.values) {
-                std::wstring units = WithFolder(value.data, dir.path());
-                const DWORD type = value.type & ~kRaw;
-                if (!(value.type & kRaw) && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-                    units += L'\0';
-                }
                 // The registry adds the terminator a count leaves out when the unit after the
                 // data is NUL, so that unit must not be one.
-                units += L'#';
-                ASSERT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, type,
+                const std::wstring units = WithFolder(value.data, dir.path()) + L'#';
+                ASSERT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, value.type,
                                            reinterpret_cast<const BYTE*>(units.data()),
                                            static_cast<DWORD>((units.size() - 1) * sizeof(wchar_t))),
                           ERROR_SUCCESS);
@@ -133,17 +125,17 @@ TEST_F(ExchangeDetection, MajorVersionsOfTheLibraryAndTheMailboxRoleMustAgree) {
 TEST_F(ExchangeDetection, InstallPathFromServicesThenMsiInstallPathWithOneSeparatorBeforeBin) {
     const std::wstring noLibrary = L"{dir}" + kNoLibrary;
     const std::string failed = "W Failed to read ese.dll version from: {dir}" + Common::Utf16ToUtf8(kNoLibrary);
-    const Value dword = {L"Services", REG_DWORD | kRaw, L"\x000F\x0000"};
+    const Value dword = {L"Services", REG_DWORD, L"\x000F\x0000"};
     const struct {
         const char* what;
         std::vector<Value> setup;
         std::string warning;  // empty: detected
     } cases[] = {
-        {"Services first", {{L"Services", REG_SZ, L"{dir}e15"}, Msi(L"{dir}e14")}, ""},
-        {"empty Services", {{L"Services", REG_SZ, L""}, Msi(L"{dir}e15")}, ""},
-        {"expandable Services", {{L"Services", REG_EXPAND_SZ, L"{dir}e14"}, Msi(L"{dir}e15")}, ""},
+        {"Services first", {Sz(L"Services", L"{dir}e15"), Msi(L"{dir}e14")}, ""},
+        {"empty Services", {Sz(L"Services", L""), Msi(L"{dir}e15")}, ""},
+        {"expandable Services", {Sz(L"Services", L"{dir}e14", REG_EXPAND_SZ), Msi(L"{dir}e15")}, ""},
         {"Services of another type", {dword, Msi(L"{dir}e15")}, ""},
-        {"Services without terminator", {{L"Services", REG_SZ | kRaw, L"{dir}e15"}}, ""},
+        {"Services without terminator", {{L"Services", REG_SZ, L"{dir}e15"}}, ""},
         {"trailing backslash", {Msi(L"{dir}e15\\")}, ""},
         {"trailing slash", {Msi(L"{dir}e15/")}, ""},
         {"no library", {Msi(noLibrary)}, failed + "\\bin\\ese.dll (GetLastError=2)"},
@@ -159,17 +151,17 @@ TEST_F(ExchangeDetection, InstallPathFromServicesThenMsiInstallPathWithOneSepara
 
 TEST_F(ExchangeDetection, MailboxVersionFromConfiguredThenUnpackedVersionInSixtyFourUnits) {
     const std::wstring units64 = L"15" + std::wstring(62, L'.');
-    const Value unpacked = {L"UnpackedVersion", REG_SZ, L"15.0.847.32"};
+    const Value unpacked = Sz(L"UnpackedVersion", L"15.0.847.32");
     const struct {
         const char* what;
         std::vector<Value> mailbox;
         bool detected;
     } cases[] = {
-        {"Configured first", {Configured(L"15.1"), {L"UnpackedVersion", REG_SZ, L"14.0"}}, true},
+        {"Configured first", {Configured(L"15.1"), Sz(L"UnpackedVersion", L"14.0")}, true},
         {"empty Configured", {Configured(L""), unpacked}, true},
         {"expandable Configured", {Configured(L"14.0", REG_EXPAND_SZ), unpacked}, true},
-        {"embedded NUL", {Configured(std::wstring(L"15\0junk\0", 8), REG_SZ | kRaw)}, true},
-        {"64 units without terminator", {Configured(units64, REG_SZ | kRaw)}, true},
+        {"embedded NUL", {{L"ConfiguredVersion", REG_SZ, std::wstring(L"15\0junk\0", 8)}}, true},
+        {"64 units without terminator", {{L"ConfiguredVersion", REG_SZ, units64}}, true},
         {"64 units and a terminator", {Configured(units64)}, false},
     };
     for (const auto& c : cases) {
