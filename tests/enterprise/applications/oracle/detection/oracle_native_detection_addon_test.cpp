@@ -70,27 +70,22 @@ TEST(OracleDetection, ReportsTheVerdictAndEveryFailureOfTheEnumeration) {
          {"I Found 3 VSS writers", "I Checking writer: System Writer", "E Exception during VSS writer enumeration"}},
     };
     const TestSupport::TempDir dir;
-    const std::wstring exe = dir.path() + L"hostprobe.exe", log = dir.path() + L"live.txt";
+    const std::wstring exe = dir.path() + L"hostprobe.exe", log = dir.path() + L"log.txt";
     ASSERT_TRUE(::CopyFileW(TestSupport::HostprobePath().c_str(), exe.c_str(), FALSE));
     for (const auto& s : scenarios) {
         SCOPED_TRACE(s.setting);
-        TestSupport::ProcessResult r;
         const bool fake = s.setting != "system" && s.setting != "no library";
-        if (fake) {
-            const ScopedVssApiOverride nativeFirst(L"native,builtin");
-            const std::wstring folder = s.setting == "no export" ? L"fakes\\vssapi-without-export" : L"fakes\\vssapi";
-            ASSERT_TRUE(::CopyFileW((TestSupport::ModuleDirectory() + folder + L"\\vssapi.dll").c_str(),
-                                    (dir.path() + L"vssapi.dll").c_str(), FALSE));
-            TestSupport::ProcessOptions options;
-            options.environment = {{L"HOSTPROBE_FAKE_VSS", TestSupport::Widen(s.setting)},
-                                   {L"HOSTPROBE_FAKE_VSS_LOG", log}};
-            ::DeleteFileW(log.c_str());
-            r = TestSupport::RunProcess(exe, {L"--format=xml"}, options);
-            EXPECT_EQ(TestSupport::ReadFileBytes(log).substr(0, 7), "live=0 ");
-        } else {
-            const ScopedVssApiOverride disabled(s.setting == "system" ? L"builtin" : L"");
-            r = TestSupport::RunHostprobe({"--format=xml"});
-        }
+        const std::wstring folder = s.setting == "no export" ? L"fakes\\vssapi-without-export" : L"fakes\\vssapi";
+        ::DeleteFileW((dir.path() + L"vssapi.dll").c_str());
+        ::DeleteFileW(log.c_str());
+        ASSERT_TRUE(!fake || ::CopyFileW((TestSupport::ModuleDirectory() + folder + L"\\vssapi.dll").c_str(),
+                                         (dir.path() + L"vssapi.dll").c_str(), FALSE));
+        const ScopedVssApiOverride order(fake ? L"native,builtin" : s.setting == "system" ? L"builtin" : L"");
+        TestSupport::ProcessOptions options;
+        options.environment = {{L"HOSTPROBE_FAKE_VSS", TestSupport::Widen(s.setting)},
+                               {L"HOSTPROBE_FAKE_VSS_LOG", log}};
+        const auto r = TestSupport::RunProcess(exe, {L"--format=xml"}, options);
+        EXPECT_EQ(TestSupport::ReadFileBytes(log).substr(0, 7), fake ? "live=0 " : "");
 
         Lines expected = {Line("I Starting Oracle VSS Writer detection")};
         for (const std::string& message : s.messages) {
