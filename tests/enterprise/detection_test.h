@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/common/handles.h"
 #include "driver/run_detection.h"
 #include "enterprise/core/addons/addon.h"
 #include "support/log_capture.h"
@@ -32,19 +31,22 @@ inline std::string Line(const std::string& tag, const std::string& text, const s
            (function.empty() ? "" : " " + function + "()");
 }
 
-// Runs hostprobe with an XML report and checks the exit code, the verdict and the messages of
-// the detector tagged `tag`.
-inline void ExpectXmlReport(const std::string& appId, const std::string& tag, bool detected, const Lines& expected,
-                            const TestSupport::ProcessResult& r) {
+// Checks a run with an XML report: the exit code, the verdict, and the messages of the detector
+// tagged `tag`, given as "<level letter> <text>".
+inline void ExpectXmlReport(const TestSupport::ProcessResult& r, const std::string& appId, bool detected,
+                            const std::string& tag, const Lines& messages) {
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(r.out.find("<Application guid=\"" + appId + "\"/>") != std::string::npos, detected) << r.out;
     const std::string open = "<Message>", close = "</Message>";
-    Lines lines;
+    Lines lines, expected;
     for (size_t at = r.out.find(open); at != std::string::npos; at = r.out.find(open, at + 1)) {
         const std::string message = r.out.substr(at + open.size(), r.out.find(close, at) - at - open.size());
         if (message.find(": [" + tag + "] ") == 9) {
             lines.push_back(message);
         }
+    }
+    for (const std::string& message : messages) {
+        expected.push_back(Line(tag, message));
     }
     EXPECT_EQ(lines, expected) << r.out;
 }
@@ -71,50 +73,35 @@ void ExpectDetection(const std::string& appId, bool detected, const Lines& logge
     EXPECT_EQ(r.err, TestSupport::ReportLogLines(all.Texts()));
 }
 
-// Sets a string value while it lives, then puts back what was there: the value with its type,
-// or none. What was there is also kept beside it, so that the next run repairs what a run that
-// died here left behind.
+// Sets a string value while it lives, then puts back the value that was there, or none.
 class ScopedStringValue {
 public:
     ScopedStringValue(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value)
-        : name_(name), backup_(name + L" before hostprobe tests") {
-        EXPECT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
-                                    KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key_.put(), nullptr),
-                  ERROR_SUCCESS);
-        if (!Read(backup_)) {
-            Read(name_);
-            Write(backup_, type_, old_);
-        }
-        Write(name_, REG_SZ, value);
+        : root_(root), path_(path), name_(name) {
+        wchar_t old[MAX_PATH];
+        DWORD size = sizeof old;
+        had_ = ::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, old, &size) == ERROR_SUCCESS;
+        old_ = had_ ? old : L"";
+        Set(value);
     }
     ~ScopedStringValue() {
-        if (type_ == REG_NONE) {
-            ::RegDeleteValueW(key_.get(), name_.c_str());
+        if (had_) {
+            Set(old_);
         } else {
-            Write(name_, type_, old_);
+            ::RegDeleteKeyValueW(root_, path_.c_str(), name_.c_str());
         }
-        ::RegDeleteValueW(key_.get(), backup_.c_str());
     }
 
 private:
-    bool Read(const std::wstring& name) {
-        wchar_t value[MAX_PATH] = L"";
-        DWORD size = sizeof value;
-        const bool found = ::RegGetValueW(key_.get(), nullptr, name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type_, value,
-                                          &size) == ERROR_SUCCESS;
-        type_ = found ? type_ : REG_NONE;
-        old_ = value;
-        return found;
-    }
-    void Write(const std::wstring& name, DWORD type, const std::wstring& value) {
-        EXPECT_EQ(::RegSetValueExW(key_.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+    void Set(const std::wstring& value) {
+        EXPECT_EQ(::RegSetKeyValueW(root_, path_.c_str(), name_.c_str(), REG_SZ, value.c_str(),
+                                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
                   ERROR_SUCCESS);
     }
 
-    Common::UniqueHkey key_;
-    std::wstring name_, backup_, old_;
-    DWORD type_ = REG_NONE;
+    HKEY root_;
+    std::wstring path_, name_, old_;
+    bool had_;
 };
 
 // Runs `detect` on a thread in no apartment, then in a single-threaded and a multithreaded one:

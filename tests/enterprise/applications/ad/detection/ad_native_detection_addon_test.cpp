@@ -15,6 +15,7 @@
 namespace {
 
 using DetectionTest::Lines;
+using DetectionTest::operator+;
 
 // Points the WMI locator's class at the fake while it lives.
 class FakeLocatorRegistration : DetectionTest::ScopedStringValue {
@@ -24,10 +25,6 @@ public:
                             L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", L"",
                             TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll") {}
 };
-
-std::string Line(const std::string& text) {
-    return DetectionTest::Line("AD Native", text);
-}
 
 TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
     const struct {
@@ -69,12 +66,10 @@ TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
         const auto r = TestSupport::RunHostprobe({"--format=xml"}, options);
         registration.reset();
 
-        Lines expected = {Line(s.detected ? "I Active Directory detected on Domain Controller"
-                                          : "I Active Directory not detected (not a Domain Controller)")};
-        for (const std::string& message : s.messages) {
-            expected.push_back(Line(message));
-        }
-        DetectionTest::ExpectXmlReport("017131FD-ABB7-4B39-8C5A-6F0A8EB70966", "AD Native", s.detected, expected, r);
+        const std::string verdict = s.detected ? "I Active Directory detected on Domain Controller"
+                                               : "I Active Directory not detected (not a Domain Controller)";
+        DetectionTest::ExpectXmlReport(r, "017131FD-ABB7-4B39-8C5A-6F0A8EB70966", s.detected, "AD Native",
+                                       Lines{verdict} + s.messages);
         EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"log.txt"),
                   s.fake != nullptr ? "live=0 released=" + std::string(s.released) : "");
     }

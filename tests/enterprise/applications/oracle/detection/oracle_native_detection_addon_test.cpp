@@ -15,6 +15,7 @@
 namespace {
 
 using DetectionTest::Lines;
+using DetectionTest::operator+;
 
 // Wine loads its own vssapi.dll even when another lies beside the program, unless the program's
 // DLL overrides (read from the registry, not from a child's environment) ask for the other
@@ -87,16 +88,12 @@ TEST(OracleDetection, ReportsTheVerdictAndEveryFailureOfTheEnumeration) {
         const auto r = TestSupport::RunProcess(exe, {L"--format=xml"}, options);
         EXPECT_EQ(TestSupport::ReadFileBytes(log).substr(0, 7), fake ? "live=0 " : "");
 
-        Lines expected = {Line("I Starting Oracle VSS Writer detection")};
-        for (const std::string& message : s.messages) {
-            expected.push_back(Line(message));
-        }
+        Lines expected = Lines{"I Starting Oracle VSS Writer detection"} + s.messages;
         const auto others = std::stable_partition(expected.begin(), expected.end(),
                                                   [](const std::string& line) { return line[0] == 'I'; });
-        expected.insert(others,
-                        Line(s.detected ? "I Oracle detected via VSS Writer" : "I Oracle VSS Writer not found"));
-        DetectionTest::ExpectXmlReport("02AC1E0B-C6C3-4bbf-817D-517E4CE428FC", "Oracle Detection", s.detected, expected,
-                                       r);
+        expected.insert(others, s.detected ? "I Oracle detected via VSS Writer" : "I Oracle VSS Writer not found");
+        DetectionTest::ExpectXmlReport(r, "02AC1E0B-C6C3-4bbf-817D-517E4CE428FC", s.detected, "Oracle Detection",
+                                       expected);
     }
 }
 
