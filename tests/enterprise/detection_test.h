@@ -56,13 +56,10 @@ inline void ExpectXmlReport(const TestSupport::ProcessResult& r, const std::stri
 // messages as they are logged in-process.
 template <typename Addon>
 void ExpectDetection(const std::string& appId, bool detected, const Lines& logged) {
-    MachineManagement::InstalledApplications applications;
-    if (detected) {
-        applications.emplace(appId, L"");
-    }
+    using Applications = MachineManagement::InstalledApplications;
     {
         TestSupport::LogCapture log("", Logging::DEBUG_TRACE, 0x1004F4);
-        EXPECT_EQ(Addon().GetMachineInstalledApplications(), applications);
+        EXPECT_EQ(Addon().GetMachineInstalledApplications(), (detected ? Applications{{appId, L""}} : Applications()));
         EXPECT_EQ(log.Texts(), logged);
     }
     TestSupport::LogCapture all;

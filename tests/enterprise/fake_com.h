@@ -1,9 +1,8 @@
-// COM objects for the fake libraries the tests put in place of the system's, built with the C
-// form of the interfaces (CINTERFACE): a vtable starts with every method answering E_NOTIMPL
-// and a fake sets the few it answers. A scenario arrives in an environment variable as
-// "key=value;...". When the library goes, "live=<objects never released> released=<their
-// letters, in the order of their final release>" is written to the file the variable
-// <scenario variable>_LOG names.
+// COM objects for the fake libraries the tests put in place of the system's, built on the C form
+// of the interfaces (CINTERFACE): every method of a vtable answers E_NOTIMPL until the fake sets
+// it. A scenario comes as "key=value;..." in the fake's environment variable; when the library
+// goes, "live=<objects not released> released=<letters of the others, in the order of their
+// final release>" is written to the file named by that variable with "_LOG" appended.
 #pragma once
 
 #include <objbase.h>
@@ -12,12 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace FakeCom {
 
-extern const wchar_t kScenario[];  // the fake's scenario variable
+extern const wchar_t kScenario[];  // the fake's environment variable
 
 inline std::wstring Environment(const std::wstring& name) {
     wchar_t value[1024];
@@ -27,10 +27,9 @@ inline std::wstring Environment(const std::wstring& name) {
 
 inline std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
     std::vector<std::wstring> items;
-    for (size_t at = 0; at < text.size();) {
-        const size_t end = std::min(text.find(separator, at), text.size());
-        items.push_back(text.substr(at, end - at));
-        at = end + 1;
+    std::wistringstream stream(text);
+    for (std::wstring item; std::getline(stream, item, separator);) {
+        items.push_back(item);
     }
     return items;
 }
@@ -104,8 +103,6 @@ HRESULT Make(const wchar_t* step, Interface** out, const void* vtable, const IID
     return hr;
 }
 
-// A vtable whose IUnknown methods are Object's and whose other methods answer E_NOTIMPL, until
-// `set` sets those the fake answers.
 template <typename Vtbl, typename Set>
 Vtbl Vtable(Set set) {
     using Method = void (*)();  // the function pointer type that converts to and from any other
@@ -113,7 +110,6 @@ Vtbl Vtable(Set set) {
                               reinterpret_cast<Method>(&Object::AddRef), reinterpret_cast<Method>(&Object::Release),
                               reinterpret_cast<Method>(&Object::NotImplemented)};
     Vtbl table;
-    static_assert(sizeof table % sizeof(Method) == 0, "a vtable holds method pointers only");
     for (size_t i = 0; i < sizeof table / sizeof(Method); ++i) {
         std::memcpy(reinterpret_cast<Method*>(&table) + i, &methods[std::min<size_t>(i, 3)], sizeof(Method));
     }
