@@ -20,7 +20,9 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD)
 
-run: build
+# The report needs only the program; the tests are built by `make test`.
+run: configure
+	cmake --build $(BUILD) --target hostprobe
 	@HOSTPROBE_WINEPREFIX=$(BUILD)/wineprefix scripts/wine-run.sh $(BUILD)/hostprobe.exe $(ARGS)
 
 test: build

@@ -17,6 +17,20 @@ constexpr char kBackendSource[] = "logging/static/backend";
 
 Backend::~Backend() = default;
 
+void Backend::WriteRecord(TraceRecord& record) noexcept {
+    try {
+        if (SerialisesWrites()) {
+            ExclusiveGuard guard(writeLock_);
+            writeCount_.fetch_add(1, std::memory_order_relaxed);
+            Write(record);
+        } else {
+            writeCount_.fetch_add(1, std::memory_order_relaxed);
+            Write(record);
+        }
+    } catch (...) {
+    }
+}
+
 bool Backend::IsFiltered(const TraceRecord& record) const {
     const ChannelConfig& config = GetConfig();
     return !config.Enabled || static_cast<int64_t>(record.Level()) < static_cast<int64_t>(config.Level);

@@ -82,9 +82,10 @@ public:
     uint32_t EffectiveFlags() const { return (config_->Flags & kConfigurableFlagsMask) | fixedBits_; }
     uint32_t FixedBits() const { return fixedBits_; }
     bool SerialisesWrites() const { return (fixedBits_ & kSerialisedWrites) != 0; }
-    SrwLock& WriteLock() { return writeLock_; }
     uint32_t WriteCount() const { return writeCount_.load(std::memory_order_relaxed); }
-    void CountWrite() { writeCount_.fetch_add(1, std::memory_order_relaxed); }
+    // Counts and writes one record, under the serialising lock when the back-end asks for it.
+    // Never throws: a record a back-end fails to write is lost for that back-end only.
+    void WriteRecord(TraceRecord& record) noexcept;
 
     void SetNotification(BackendNotification hook, void* context) {
         notification_ = hook;

@@ -530,7 +530,7 @@ struct LoggingManager::Impl {
             return;
         }
         if (!backend.IsFiltered(record)) {
-            Write(backend, record);
+            backend.WriteRecord(record);
         }
         for (const std::string& link : backend.GetLinks()) {
             if (channels.find(link) == channels.end()) {
@@ -539,22 +539,6 @@ struct LoggingManager::Impl {
                 continue;
             }
             Deliver(link, record, visited);
-        }
-    }
-
-    static void Write(Backend& backend, TraceRecord& record) {
-        try {
-            if (backend.SerialisesWrites()) {
-                ExclusiveGuard guard(backend.WriteLock());
-                backend.CountWrite();
-                backend.Write(record);
-            } else {
-                backend.CountWrite();
-                backend.Write(record);
-            }
-        } catch (...) {
-            // The library never throws into the code that logs; the record is lost for this
-            // back-end only.
         }
     }
 

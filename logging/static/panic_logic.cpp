@@ -26,18 +26,7 @@ void Write(PanicLogicIf* me, TraceRecord& record) {
     if (backend.IsFiltered(record)) {
         return;
     }
-    try {
-        if (backend.SerialisesWrites()) {
-            ExclusiveGuard guard(backend.WriteLock());
-            backend.CountWrite();
-            backend.Write(record);
-        } else {
-            backend.CountWrite();
-            backend.Write(record);
-        }
-    } catch (...) {
-        // A fatal message that cannot be written is lost; the caller is already failing.
-    }
+    backend.WriteRecord(record);
 }
 
 void PanicAddRef(PanicLogicIf* me) {
