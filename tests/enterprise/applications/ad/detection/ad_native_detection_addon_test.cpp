@@ -4,88 +4,35 @@
 #include "enterprise/applications/ad/detection/ad_native_detection_addon.h"
 
 #include <gtest/gtest.h>
-#include <objbase.h>
 
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "support/process.h"
-#include "support/registry.h"
 #include "support/temp_dir.h"
+#include "tests/enterprise/detection_test.h"
 
 namespace {
 
-// Points the WMI locator's class at the fake while it lives. The original server is also kept
-// in a value of its own, so that the next run repairs what a run that died here left behind.
-class FakeLocatorRegistration {
+using DetectionTest::Lines;
+using DetectionTest::operator+;
+
+// Points the WMI locator's class at the fake while it lives.
+class FakeLocatorRegistration : DetectionTest::ScopedStringValue {
 public:
-    FakeLocatorRegistration() {
-        original_ = Read(kBackup);
-        if (original_.empty()) {
-            original_ = Read(nullptr);
-            Write(kBackup, type_, original_);
-        }
-        EXPECT_FALSE(original_.empty());
-        Write(nullptr, REG_SZ, TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll");
-    }
-    ~FakeLocatorRegistration() {
-        Write(nullptr, type_, original_);
-        EXPECT_EQ(::RegDeleteValueW(key_.get(), kBackup), ERROR_SUCCESS);
-    }
-    FakeLocatorRegistration(const FakeLocatorRegistration&) = delete;
-    FakeLocatorRegistration& operator=(const FakeLocatorRegistration&) = delete;
-
-private:
-    static constexpr wchar_t kBackup[] = L"HostprobeTestOriginalServer";
-
-    std::wstring Read(const wchar_t* name) {
-        wchar_t value[MAX_PATH] = L"";
-        DWORD size = sizeof value;
-        ::RegGetValueW(key_.get(), nullptr, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type_, value,
-                       &size);
-        return value;
-    }
-    void Write(const wchar_t* name, DWORD type, const std::wstring& value) {
-        const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-        EXPECT_EQ(::RegSetValueExW(key_.get(), name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()), size),
-                  ERROR_SUCCESS);
-    }
-
-    TestSupport::ScopedRegistryKey key_{
-        L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", KEY_WOW64_64KEY};
-    DWORD type_ = REG_SZ;
-    std::wstring original_;
-};
-
-// A line of the detector as the report shows it, from "<level letter> <text>".
-std::string Line(const std::string& shorthand) {
-    return shorthand.substr(0, 1) + "00000000: [AD Native] " + shorthand.substr(2);
-}
-
-// The detector's lines among the messages of an XML report.
-std::vector<std::string> DetectorLines(const std::string& xml) {
-    const std::string open = "<Message>", close = "</Message>";
-    std::vector<std::string> lines;
-    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
-        const std::string message = xml.substr(at + open.size(), xml.find(close, at) - at - open.size());
-        if (message.find(": [AD Native] ") == 9) {
-            lines.push_back(message);
-        }
-    }
-    return lines;
-}
-
-struct Scenario {
-    const char* fake;                   // how the fake answers; null: Wine's own WMI does
-    bool detected;                      //
-    const char* released;               // the fake's objects, in the order of their final release
-    std::vector<std::string> messages;  // after the verdict
+    FakeLocatorRegistration()
+        : ScopedStringValue(HKEY_LOCAL_MACHINE,
+                            L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", L"",
+                            TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll") {}
 };
 
 TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
-    const Scenario scenarios[] = {
+    const struct {
+        const char* fake;  // how the fake answers; null: Wine's own WMI does
+        bool detected;
+        const char* released;  // the fake's objects, in the order of their final release
+        Lines messages;        // after the verdict
+    } scenarios[] = {
         {nullptr, false, "", {}},  // a stand-alone machine, domain role 0
         {"objects=4", true, "OESL", {}},
         {"objects=5", true, "OESL", {}},
@@ -106,12 +53,12 @@ TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
         // Wine's WMI answers again once the fake is taken away.
         {nullptr, false, "", {}},
     };
-    for (const Scenario& s : scenarios) {
+    for (const auto& s : scenarios) {
         SCOPED_TRACE(s.fake != nullptr ? s.fake : "Wine's WMI");
         const TestSupport::TempDir dir;
         TestSupport::ProcessOptions options;
         options.environment = {{L"HOSTPROBE_FAKE_WMI", TestSupport::Widen(s.fake != nullptr ? s.fake : "")},
-                               {L"HOSTPROBE_FAKE_WMI_LOG", dir.path() + L"released.txt"}};
+                               {L"HOSTPROBE_FAKE_WMI_LOG", dir.path() + L"log.txt"}};
         std::optional<FakeLocatorRegistration> registration;
         if (s.fake != nullptr) {
             registration.emplace();
@@ -119,51 +66,19 @@ TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
         const auto r = TestSupport::RunHostprobe({"--format=xml"}, options);
         registration.reset();
 
-        EXPECT_EQ(r.exitCode, 0u);
-        EXPECT_EQ(r.out.find("<Application guid=\"017131FD-ABB7-4B39-8C5A-6F0A8EB70966\"/>") != std::string::npos,
-                  s.detected)
-            << r.out;
-        std::vector<std::string> expected = {Line(s.detected
-                                                      ? "I Active Directory detected on Domain Controller"
-                                                      : "I Active Directory not detected (not a Domain Controller)")};
-        for (const std::string& message : s.messages) {
-            expected.push_back(Line(message));
-        }
-        EXPECT_EQ(DetectorLines(r.out), expected) << r.out;
-        EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"released.txt"), s.released);
+        const std::string verdict = s.detected ? "I Active Directory detected on Domain Controller"
+                                               : "I Active Directory not detected (not a Domain Controller)";
+        DetectionTest::ExpectXmlReport(r, "017131FD-ABB7-4B39-8C5A-6F0A8EB70966", s.detected, "AD Native",
+                                       Lines{verdict} + s.messages);
+        EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"log.txt"),
+                  s.fake != nullptr ? "live=0 released=" + std::string(s.released) : "");
     }
 }
 
-std::string Apartment() {
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(::CoGetApartmentType(&type, &qualifier))) {
-        return "none";
-    }
-    return type == APTTYPE_MTA ? "MTA" : "STA";
-}
-
-// The detector undoes its own COM initialisation only, whatever apartment the caller is in.
 TEST(ActiveDirectoryDetection, LeavesTheCallersApartmentAsItFoundIt) {
     const FakeLocatorRegistration registration;
     ::SetEnvironmentVariableW(L"HOSTPROBE_FAKE_WMI", L"objects=5");
-    for (const std::string apartment : {"none", "STA", "MTA"}) {
-        SCOPED_TRACE(apartment);
-        std::thread([&apartment] {
-            const bool initialised = apartment != "none";
-            if (initialised) {
-                ASSERT_EQ(
-                    ::CoInitializeEx(nullptr, apartment == "STA" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED),
-                    S_OK);
-            }
-            EXPECT_TRUE(ActiveDirectory::NativeDetectionAddon().IsDomainController());
-            EXPECT_EQ(Apartment(), apartment);
-            if (initialised) {
-                ::CoUninitialize();
-            }
-            EXPECT_EQ(Apartment(), "none");
-        }).join();
-    }
+    DetectionTest::InEachApartment([] { EXPECT_TRUE(ActiveDirectory::NativeDetectionAddon().IsDomainController()); });
     ::SetEnvironmentVariableW(L"HOSTPROBE_FAKE_WMI", nullptr);
 }
 

@@ -4,33 +4,21 @@
 
 namespace {
 
+// Base 10 only, after the C locale's white space, up to the first dot; saturates like strtol.
 TEST(ExchangeParseMajorVersion, StrtolOnTheTextBeforeTheFirstDot) {
-    const struct {
-        const wchar_t* text;
-        uint32_t major;  // 12345: does not parse
-    } cases[] = {
-        {L"15", 15},  // no dot: the whole text
-        {L"15.1.2507.6", 15},
-        {L"14.x.-1.y", 14},  // the rest is never looked at
-        {L"015.0", 15},      // base 10, not octal
-        {L" 15.0", 15},      // leading white space is skipped
-        {L"+15.0", 15},
-        {L"-0.1", 0},                    // a sign on zero is not negative
-        {L"2147483648.0", 2147483647u},  // saturates like strtol
-        {L"", 12345},
-        {L".15", 12345},
-        {L"v15.0", 12345},
-        {L"-1.0", 12345},
-        {L"15 .0", 12345},   // trailing white space is not consumed
-        {L"0x0F.0", 12345},  // base 10 only
-        {L"+", 12345},
-        {L"\u00a015", 12345},        // only the C locale's white space
-        {L"\uff11\uff15.0", 12345},  // full-width digits are not digits
-    };
-    for (const auto& c : cases) {
+    const std::pair<const wchar_t*, uint32_t> parsed[] = {
+        {L"15", 15},    {L"15.1.2507.6", 15}, {L"14.x.-1.y", 14}, {L"015.0", 15},
+        {L" 15.0", 15}, {L"+15.0", 15},       {L"-0.1", 0},       {L"2147483648.0", 2147483647u}};
+    for (const auto& [text, expected] : parsed) {
         uint32_t major = 12345;
-        EXPECT_EQ(MsExchange::ParseMajorVersion(c.text, major), c.major != 12345) << testing::PrintToString(c.text);
-        EXPECT_EQ(major, c.major == 12345 ? 0 : c.major) << testing::PrintToString(c.text);
+        EXPECT_TRUE(MsExchange::ParseMajorVersion(text, major)) << testing::PrintToString(text);
+        EXPECT_EQ(major, expected) << testing::PrintToString(text);
+    }
+    for (const wchar_t* text :
+         {L"", L".15", L"v15.0", L"-1.0", L"15 .0", L"0x0F.0", L"+", L"\u00a015", L"\uff11\uff15.0"}) {
+        uint32_t major = 12345;
+        EXPECT_FALSE(MsExchange::ParseMajorVersion(text, major)) << testing::PrintToString(text);
+        EXPECT_EQ(major, 0u) << testing::PrintToString(text);
     }
 }
 

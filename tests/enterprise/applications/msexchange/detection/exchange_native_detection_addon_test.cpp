@@ -1,66 +1,38 @@
+// The Exchange detector against registry keys the test writes and stand-ins for ese.dll with
+// real version resources.
+
 #include "enterprise/applications/msexchange/detection/exchange_native_detection_addon.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "core/common/utf.h"
-#include "driver/run_detection.h"
-#include "enterprise/core/addons/app_ids.h"
-#include "support/log_capture.h"
-#include "support/process.h"
 #include "support/registry.h"
 #include "support/temp_dir.h"
+#include "tests/enterprise/detection_test.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using DetectionTest::Lines;
+using DetectionTest::operator+;
 
-const char* const kRoots[] = {"SOFTWARE\\Microsoft\\Exchange", "SOFTWARE\\Microsoft\\Exchange\\v8.0",
+const std::string kRoots[] = {"SOFTWARE\\Microsoft\\Exchange", "SOFTWARE\\Microsoft\\Exchange\\v8.0",
                               "SOFTWARE\\Microsoft\\ExchangeServer\\v14", "SOFTWARE\\Microsoft\\ExchangeServer\\v15"};
 // An install folder without ese.dll, named so that a logged path must keep every character.
 const std::wstring kNoLibrary = L"Caf\u00e9 \u0416\u0443\u043a \U0001F600";
-constexpr DWORD kRaw = 0x10000;  // stored without the terminator that strings get otherwise
 
-// Messages as the capture shows them, with the function that logs them.
-std::string Line(const std::string& text, const char* function) {
-    return text.substr(0, 1) + "00000000: [Exchange Native] " + text.substr(1) +
-           " MsExchange::NativeDetectionAddon::" + function + "()";
+std::string Line(const std::string& text, const char* function = "GetExchangeVersionFromSetupKey") {
+    return DetectionTest::Line("Exchange Native", text, std::string("MsExchange::NativeDetectionAddon::") + function);
 }
-std::string SetupMissing(int root) {
-    return Line("WFailed to open registry key: " + std::string(kRoots[root]) + "\\Setup (error=2)",
-                "GetExchangeVersionFromSetupKey");
-}
-std::string NoInstallPath(int root) {
-    return Line("DNo install path found in registry key: " + std::string(kRoots[root]) + "\\Setup",
-                "GetExchangeVersionFromSetupKey");
-}
-std::string NoLibrary(const char* separator) {
-    return Line("WFailed to read ese.dll version from: {dir}" + Common::Utf16ToUtf8(kNoLibrary) + separator +
-                    "bin\\ese.dll (GetLastError=2)",
-                "GetExchangeVersionFromSetupKey");
-}
-std::string MailboxMissing(int root) {
-    return Line("WFailed to open mailbox role registry key: " + std::string(kRoots[root]) + "\\MailboxRole (error=2)",
-                "GetMailboxRoleVersion");
-}
-std::string NoMailboxVersion(int root) {
-    return Line("DNo mailbox version found in registry key: " + std::string(kRoots[root]) + "\\MailboxRole",
-                "GetMailboxRoleVersion");
-}
-const std::string kDetected = Line("IMicrosoft Exchange detected", "GetMachineInstalledApplications");
-const std::string kNotDetected = Line("IMicrosoft Exchange not detected", "GetMachineInstalledApplications");
-const Lines kFirstThreeMissing = {SetupMissing(0), SetupMissing(1), SetupMissing(2)};
-
-Lines operator+(Lines a, const Lines& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+const std::string kDetected = Line("I Microsoft Exchange detected", "GetMachineInstalledApplications");
+const std::string kNotDetected = Line("I Microsoft Exchange not detected", "GetMachineInstalledApplications");
 
 struct Value {
     const wchar_t* name;
-    DWORD type;         // with kRaw: the data as it is, no terminator added
-    std::wstring data;  // "{dir}" stands for the test's folder
+    DWORD type;
+    std::wstring data;  // stored as it is; "{dir}" stands for the test's folder
 };
 struct Key {
     int root;
@@ -68,31 +40,21 @@ struct Key {
     std::vector<Value> values;
     REGSAM view = KEY_WOW64_64KEY;
 };
-Key SetupKey(int root, std::vector<Value> values) {
-    return {root, L"\\Setup", values};
+Value Sz(const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
+    return {name, type, text + L'\0'};
 }
-Key MailboxKey(int root, std::vector<Value> values) {
-    return {root, L"\\MailboxRole", values};
+Value Msi(const std::wstring& path) {
+    return Sz(L"MsiInstallPath", path);
 }
-Value Msi(const wchar_t* path) {
-    return {L"MsiInstallPath", REG_SZ, path};
-}
-Value Configured(const std::wstring& version) {
-    return {L"ConfiguredVersion", REG_SZ, version};
+Value Configured(const std::wstring& version, DWORD type = REG_SZ) {
+    return Sz(L"ConfiguredVersion", version, type);
 }
 
-// A message as it reaches the report: the logging back-end widens the formatted line byte by
-// byte, so a path's UTF-8 arrives encoded twice, every character still recoverable.
-std::string AsReported(std::string text, const std::wstring& dir) {
-    const size_t at = text.find("{dir}");
-    if (at != std::string::npos) {
-        text.replace(at, 5, Common::Utf16ToUtf8(dir));
-    }
-    std::wstring wide;
-    for (const unsigned char c : text) {
-        wide.push_back(c);
-    }
-    return Common::Utf16ToUtf8(wide);
+// "{dir}" in a text stands for the test's folder.
+template <typename Text>
+Text WithFolder(Text text, const Text& dir) {
+    const size_t at = text.find(typename Text::value_type('{'));
+    return at == Text::npos ? text : text.replace(at, 5, dir);
 }
 
 class ExchangeDetection : public ::testing::Test {
@@ -109,121 +71,119 @@ protected:
         }
     }
 
-    void Check(const char* what, const std::vector<Key>& keys, bool detected, const Lines& expectedLines) {
+    void Check(const char* what, const std::vector<Key>& keys, const Lines& logged) {
         SCOPED_TRACE(what);
-        for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-            ASSERT_FALSE(TestSupport::RegistryKeyExists(L"SOFTWARE\\Microsoft\\Exchange", view) ||
-                         TestSupport::RegistryKeyExists(L"SOFTWARE\\Microsoft\\ExchangeServer", view))
-                << "prefix not clean";
-        }
         std::vector<std::unique_ptr<TestSupport::ScopedRegistryKey>> created;
         for (const Key& key : keys) {
             created.push_back(std::make_unique<TestSupport::ScopedRegistryKey>(
                 TestSupport::Widen(kRoots[key.root]) + key.subKey, key.view));
             for (const Value& value : key.values) {
-                std::wstring units = value.data;
-                const size_t at = units.find(L"{dir}");
-                if (at != std::wstring::npos) {
-                    units.replace(at, 5, dir.path());
-                }
-                const DWORD type = value.type & ~kRaw;
-                if (!(value.type & kRaw) && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-                    units += L'\0';
-                }
                 // The registry adds the terminator a count leaves out when the unit after the
                 // data is NUL, so that unit must not be one.
-                units += L'#';
-                ASSERT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, type,
+                const std::wstring units = WithFolder(value.data, dir.path()) + L'#';
+                ASSERT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, value.type,
                                            reinterpret_cast<const BYTE*>(units.data()),
                                            static_cast<DWORD>((units.size() - 1) * sizeof(wchar_t))),
                           ERROR_SUCCESS);
             }
         }
+        // Every root before the first one written in the 64-bit view lacks its Setup key. The
+        // logging back-end widens a formatted line byte by byte, so a path's UTF-8 arrives
+        // encoded twice, every character still recoverable.
+        int first = 4;
+        for (const Key& key : keys) {
+            first = key.view == KEY_WOW64_64KEY ? std::min(first, key.root) : first;
+        }
         Lines expected;
-        for (const std::string& line : expectedLines) {
-            expected.push_back(AsReported(line, dir.path()));
+        for (int root = 0; root < first; ++root) {
+            expected.push_back(Line("W Failed to open registry key: " + kRoots[root] + "\\Setup (error=2)"));
         }
-        MachineManagement::InstalledApplications applications;
-        if (detected) {
-            applications.emplace(Core::ExchangeAppId, L"");
+        for (const std::string& line : logged) {
+            const std::string utf8 = WithFolder(line, Common::Utf16ToUtf8(dir.path()));
+            const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+            expected.push_back(Common::Utf16ToUtf8(std::wstring(bytes, bytes + utf8.size())));
         }
-        {
-            TestSupport::LogCapture log("", Logging::DEBUG_TRACE, 0x1004F4);  // with the function
-            EXPECT_EQ(MsExchange::NativeDetectionAddon().GetMachineInstalledApplications(), applications);
-            EXPECT_EQ(log.Texts(), expected);
-        }
-        // The report of the same machine shows every detector's messages as logged in-process.
-        TestSupport::LogCapture all;
-        Hostprobe::RunDetection(nullptr);
-        const auto r = TestSupport::RunHostprobe({});
-        EXPECT_EQ(r.exitCode, 0u);
-        EXPECT_EQ(r.out, detected ? "9127E80B-C6C3-4bbf-817D-517E4CE428FC\r\n" : "");
-        EXPECT_EQ(r.err, TestSupport::ReportLogLines(all.Texts()));
+        DetectionTest::ExpectDetection<MsExchange::NativeDetectionAddon>("9127E80B-C6C3-4bbf-817D-517E4CE428FC",
+                                                                         logged.back() == kDetected, expected);
     }
 
     TestSupport::TempDir dir;
 };
 
 TEST_F(ExchangeDetection, MajorVersionsOfTheLibraryAndTheMailboxRoleMustAgree) {
-    Check("nothing installed", {}, false, kFirstThreeMissing + Lines{SetupMissing(3), kNotDetected});
-    Check("15.1.2507.6 and 15.1.2507.6", {SetupKey(3, {Msi(L"{dir}e15")}), MailboxKey(3, {Configured(L"15.1.2507.6")})},
-          true, kFirstThreeMissing + Lines{kDetected});
-    Check("14.3.123.4 and 15.0.1", {SetupKey(3, {Msi(L"{dir}e14")}), MailboxKey(3, {Configured(L"15.0.1")})}, false,
-          kFirstThreeMissing + Lines{kNotDetected});
+    Check("nothing installed", {}, {kNotDetected});
+    Check("15.1.2507.6 and 15.1.2507.6",
+          {{3, L"\\Setup", {Msi(L"{dir}e15")}}, {3, L"\\MailboxRole", {Configured(L"15.1.2507.6")}}}, {kDetected});
+    Check("14.3.123.4 and 15.0.1",
+          {{3, L"\\Setup", {Msi(L"{dir}e14")}}, {3, L"\\MailboxRole", {Configured(L"15.0.1")}}}, {kNotDetected});
     Check("keys in the 32-bit view only",
           {{3, L"\\Setup", {Msi(L"{dir}e15")}, KEY_WOW64_32KEY},
            {3, L"\\MailboxRole", {Configured(L"15.1")}, KEY_WOW64_32KEY}},
-          false, kFirstThreeMissing + Lines{SetupMissing(3), kNotDetected});
+          {kNotDetected});
 }
 
 TEST_F(ExchangeDetection, InstallPathFromServicesThenMsiInstallPathWithOneSeparatorBeforeBin) {
-    const Lines detected = kFirstThreeMissing + Lines{kDetected};
-    const Key mailbox = MailboxKey(3, {Configured(L"15.1")});
-    Check("Services first", {SetupKey(3, {{L"Services", REG_SZ, L"{dir}e15"}, Msi(L"{dir}e14")}), mailbox}, true,
-          detected);
-    Check("empty Services", {SetupKey(3, {{L"Services", REG_SZ, L""}, Msi(L"{dir}e15")}), mailbox}, true, detected);
-    Check("expandable Services", {SetupKey(3, {{L"Services", REG_EXPAND_SZ, L"{dir}e14"}, Msi(L"{dir}e15")}), mailbox},
-          true, detected);
-    Check("Services without terminator", {SetupKey(3, {{L"Services", REG_SZ | kRaw, L"{dir}e15"}}), mailbox}, true,
-          detected);
-    Check("trailing backslash", {SetupKey(3, {Msi(L"{dir}e15\\")}), mailbox}, true, detected);
-    Check("trailing slash", {SetupKey(3, {Msi(L"{dir}e15/")}), mailbox}, true, detected);
     const std::wstring noLibrary = L"{dir}" + kNoLibrary;
-    for (const auto& [suffix, separator] :
-         {std::make_pair(L"", "\\"), std::make_pair(L"\\", "\\"), std::make_pair(L"/", "/")}) {
-        Check("no library", {SetupKey(3, {Msi((noLibrary + suffix).c_str())}), mailbox}, false,
-              kFirstThreeMissing + Lines{NoLibrary(separator), kNotDetected});
+    const std::string failed = "W Failed to read ese.dll version from: {dir}" + Common::Utf16ToUtf8(kNoLibrary);
+    const Value dword = {L"Services", REG_DWORD, L"\x000F\x0000"};
+    const struct {
+        const char* what;
+        std::vector<Value> setup;
+        std::string warning;  // empty: detected
+    } cases[] = {
+        {"Services first", {Sz(L"Services", L"{dir}e15"), Msi(L"{dir}e14")}, ""},
+        {"empty Services", {Sz(L"Services", L""), Msi(L"{dir}e15")}, ""},
+        {"expandable Services", {Sz(L"Services", L"{dir}e14", REG_EXPAND_SZ), Msi(L"{dir}e15")}, ""},
+        {"Services of another type", {dword, Msi(L"{dir}e15")}, ""},
+        {"Services without terminator", {{L"Services", REG_SZ, L"{dir}e15"}}, ""},
+        {"trailing backslash", {Msi(L"{dir}e15\\")}, ""},
+        {"trailing slash", {Msi(L"{dir}e15/")}, ""},
+        {"no library", {Msi(noLibrary)}, failed + "\\bin\\ese.dll (GetLastError=2)"},
+        {"no library, backslash", {Msi(noLibrary + L"\\")}, failed + "\\bin\\ese.dll (GetLastError=2)"},
+        {"no library, slash", {Msi(noLibrary + L"/")}, failed + "/bin\\ese.dll (GetLastError=2)"},
+        {"no install path", {dword}, "D No install path found in registry key: " + kRoots[3] + "\\Setup"},
+    };
+    for (const auto& c : cases) {
+        Check(c.what, {{3, L"\\Setup", c.setup}, {3, L"\\MailboxRole", {Configured(L"15.1")}}},
+              c.warning.empty() ? Lines{kDetected} : Lines{Line(c.warning), kNotDetected});
     }
-    Check("no install path", {SetupKey(3, {{L"Services", REG_DWORD | kRaw, L"\x000F\x0000"}}), mailbox}, false,
-          kFirstThreeMissing + Lines{NoInstallPath(3), kNotDetected});
 }
 
 TEST_F(ExchangeDetection, MailboxVersionFromConfiguredThenUnpackedVersionInSixtyFourUnits) {
-    const Lines detected = kFirstThreeMissing + Lines{kDetected};
-    const Key setup = SetupKey(3, {Msi(L"{dir}e15")});
     const std::wstring units64 = L"15" + std::wstring(62, L'.');
-    const Value unpacked{L"UnpackedVersion", REG_SZ, L"15.0.847.32"};
-    Check("Configured first", {setup, MailboxKey(3, {Configured(L"15.1"), {L"UnpackedVersion", REG_SZ, L"14.0"}})},
-          true, detected);
-    Check("empty Configured", {setup, MailboxKey(3, {Configured(L""), unpacked})}, true, detected);
-    Check("expandable Configured", {setup, MailboxKey(3, {{L"ConfiguredVersion", REG_EXPAND_SZ, L"14.0"}, unpacked})},
-          true, detected);
-    Check("embedded NUL",
-          {setup, MailboxKey(3, {{L"ConfiguredVersion", REG_SZ | kRaw, std::wstring(L"15\0junk\0", 8)}})}, true,
-          detected);
-    Check("64 units without terminator", {setup, MailboxKey(3, {{L"ConfiguredVersion", REG_SZ | kRaw, units64}})}, true,
-          detected);
-    Check("64 units and a terminator", {setup, MailboxKey(3, {Configured(units64)})}, false,
-          kFirstThreeMissing + Lines{NoMailboxVersion(3), kNotDetected});
+    const Value unpacked = Sz(L"UnpackedVersion", L"15.0.847.32");
+    const struct {
+        const char* what;
+        std::vector<Value> mailbox;
+        bool detected;
+    } cases[] = {
+        {"Configured first", {Configured(L"15.1"), Sz(L"UnpackedVersion", L"14.0")}, true},
+        {"empty Configured", {Configured(L""), unpacked}, true},
+        {"expandable Configured", {Configured(L"14.0", REG_EXPAND_SZ), unpacked}, true},
+        {"embedded NUL", {{L"ConfiguredVersion", REG_SZ, std::wstring(L"15\0junk\0", 8)}}, true},
+        {"64 units without terminator", {{L"ConfiguredVersion", REG_SZ, units64}}, true},
+        {"64 units and a terminator", {Configured(units64)}, false},
+    };
+    for (const auto& c : cases) {
+        Check(c.what, {{3, L"\\Setup", {Msi(L"{dir}e15")}}, {3, L"\\MailboxRole", c.mailbox}},
+              c.detected ? Lines{kDetected}
+                         : Lines{Line("D No mailbox version found in registry key: " + kRoots[3] + "\\MailboxRole",
+                                      "GetMailboxRoleVersion"),
+                                 kNotDetected});
+    }
 }
 
 TEST_F(ExchangeDetection, RootsAreProbedInOrderUntilTheFirstMatch) {
-    Check(
-        "missing MailboxRole",
-        {SetupKey(0, {Msi(L"{dir}e15")}), SetupKey(1, {Msi(L"{dir}e15")}), MailboxKey(1, {Configured(L"15.2.1118.7")})},
-        true, {MailboxMissing(0), kDetected});
+    Check("missing MailboxRole",
+          {{0, L"\\Setup", {Msi(L"{dir}e15")}},
+           {1, L"\\Setup", {Msi(L"{dir}e15")}},
+           {1, L"\\MailboxRole", {Configured(L"15.2.1118.7")}}},
+          {Line("W Failed to open mailbox role registry key: " + kRoots[0] + "\\MailboxRole (error=2)",
+                "GetMailboxRoleVersion"),
+           kDetected});
     Check("first root matches",
-          {SetupKey(0, {Msi(L"{dir}e15")}), MailboxKey(0, {Configured(L"15.1")}), SetupKey(2, {})}, true, {kDetected});
+          {{0, L"\\Setup", {Msi(L"{dir}e15")}}, {0, L"\\MailboxRole", {Configured(L"15.1")}}, {2, L"\\Setup", {}}},
+          {kDetected});
 }
 
 }  // namespace

@@ -4,79 +4,39 @@
 #include "enterprise/applications/oracle/detection/oracle_native_detection_addon.h"
 
 #include <gtest/gtest.h>
-#include <objbase.h>
 
+#include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "core/common/handles.h"
-#include "support/log_capture.h"
-#include "support/process.h"
 #include "support/temp_dir.h"
+#include "tests/enterprise/detection_test.h"
 
 namespace {
+
+using DetectionTest::Lines;
+using DetectionTest::operator+;
 
 // Wine loads its own vssapi.dll even when another lies beside the program, unless the program's
 // DLL overrides (read from the registry, not from a child's environment) ask for the other
 // first. An empty order disables the library.
-class ScopedVssApiOverride {
+class ScopedVssApiOverride : DetectionTest::ScopedStringValue {
 public:
-    explicit ScopedVssApiOverride(const std::wstring& order) {
-        Common::UniqueHkey existing;
-        appKeyExisted_ = ::RegOpenKeyExW(HKEY_CURRENT_USER, kAppKey, 0, KEY_READ, existing.put()) == ERROR_SUCCESS;
-        if (!appKeyExisted_) {
-            existing.release();  // a failed open leaves no handle to close
-        }
-        EXPECT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kAppKey) + L"\\DllOverrides").c_str(), 0, nullptr,
-                                    0, KEY_SET_VALUE, nullptr, overrides_.put(), nullptr),
-                  ERROR_SUCCESS);
-        const DWORD size = static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t));
-        EXPECT_EQ(::RegSetValueExW(overrides_.get(), L"vssapi", 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
-                                   size),
-                  ERROR_SUCCESS);
-    }
-    ~ScopedVssApiOverride() {
-        ::RegDeleteValueW(overrides_.get(), L"vssapi");
-        if (!appKeyExisted_) {
-            ::RegDeleteTreeW(HKEY_CURRENT_USER, kAppKey);
-        }
-    }
-    ScopedVssApiOverride(const ScopedVssApiOverride&) = delete;
-    ScopedVssApiOverride& operator=(const ScopedVssApiOverride&) = delete;
-
-private:
-    static constexpr wchar_t kAppKey[] = L"Software\\Wine\\AppDefaults\\hostprobe.exe";
-    bool appKeyExisted_ = false;
-    Common::UniqueHkey overrides_;
+    explicit ScopedVssApiOverride(const std::wstring& order)
+        : ScopedStringValue(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\hostprobe.exe\\DllOverrides", L"vssapi",
+                            order) {}
 };
 
-// A line of the detector as the report shows it, from "<level letter> <text>".
-std::string Line(const std::string& shorthand) {
-    return shorthand.substr(0, 1) + "00000000: [Oracle Detection] " + shorthand.substr(2);
+std::string Line(const std::string& text) {
+    return DetectionTest::Line("Oracle Detection", text);
 }
-
-// The detector's lines among the messages of an XML report.
-std::vector<std::string> DetectorLines(const std::string& xml) {
-    const std::string open = "<Message>", close = "</Message>";
-    std::vector<std::string> lines;
-    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
-        const std::string message = xml.substr(at + open.size(), xml.find(close, at) - at - open.size());
-        if (message.find(": [Oracle Detection] ") == 9) {
-            lines.push_back(message);
-        }
-    }
-    return lines;
-}
-
-struct Scenario {
-    std::string setting;  // "system" (Wine's own), "no library", "no export", or how the fake answers
-    bool detected;
-    std::vector<std::string> messages;  // information lines, then the others; opening and verdict apart
-};
 
 TEST(OracleDetection, ReportsTheVerdictAndEveryFailureOfTheEnumeration) {
-    const Scenario scenarios[] = {
+    const struct {
+        std::string setting;  // "system" (Wine's own), "no library", "no export", or how the fake answers
+        bool detected;
+        Lines messages;  // information lines, then the others; opening and verdict apart
+    } scenarios[] = {
         {"system", false, {"W Failed to create VSS backup components: 0x80004001"}},
         {"no library", false, {"W Failed to create VSS backup components: 0x8007007E"}},
         {"no export", false, {"W Failed to create VSS backup components: 0x8007007F"}},
@@ -111,84 +71,44 @@ TEST(OracleDetection, ReportsTheVerdictAndEveryFailureOfTheEnumeration) {
          {"I Found 3 VSS writers", "I Checking writer: System Writer", "E Exception during VSS writer enumeration"}},
     };
     const TestSupport::TempDir dir;
-    const std::wstring exe = dir.path() + L"hostprobe.exe", log = dir.path() + L"live.txt";
+    const std::wstring exe = dir.path() + L"hostprobe.exe", log = dir.path() + L"log.txt";
     ASSERT_TRUE(::CopyFileW(TestSupport::HostprobePath().c_str(), exe.c_str(), FALSE));
-    for (const Scenario& s : scenarios) {
+    for (const auto& s : scenarios) {
         SCOPED_TRACE(s.setting);
-        TestSupport::ProcessResult r;
         const bool fake = s.setting != "system" && s.setting != "no library";
-        if (fake) {
-            const ScopedVssApiOverride nativeFirst(L"native,builtin");
-            const std::wstring folder = s.setting == "no export" ? L"fakes\\vssapi-without-export" : L"fakes\\vssapi";
-            ASSERT_TRUE(::CopyFileW((TestSupport::ModuleDirectory() + folder + L"\\vssapi.dll").c_str(),
-                                    (dir.path() + L"vssapi.dll").c_str(), FALSE));
-            TestSupport::ProcessOptions options;
-            options.environment = {{L"HOSTPROBE_FAKE_VSS", TestSupport::Widen(s.setting)},
-                                   {L"HOSTPROBE_FAKE_VSS_LOG", log}};
-            ::DeleteFileW(log.c_str());
-            r = TestSupport::RunProcess(exe, {L"--format=xml"}, options);
-            EXPECT_EQ(TestSupport::ReadFileBytes(log), "live=0");
-        } else {
-            const ScopedVssApiOverride disabled(s.setting == "system" ? L"builtin" : L"");
-            r = TestSupport::RunHostprobe({"--format=xml"});
-        }
+        const std::wstring folder = s.setting == "no export" ? L"fakes\\vssapi-without-export" : L"fakes\\vssapi";
+        ::DeleteFileW((dir.path() + L"vssapi.dll").c_str());
+        ::DeleteFileW(log.c_str());
+        ASSERT_TRUE(!fake || ::CopyFileW((TestSupport::ModuleDirectory() + folder + L"\\vssapi.dll").c_str(),
+                                         (dir.path() + L"vssapi.dll").c_str(), FALSE));
+        const ScopedVssApiOverride order(fake ? L"native,builtin" : s.setting == "system" ? L"builtin" : L"");
+        TestSupport::ProcessOptions options;
+        options.environment = {{L"HOSTPROBE_FAKE_VSS", TestSupport::Widen(s.setting)},
+                               {L"HOSTPROBE_FAKE_VSS_LOG", log}};
+        const auto r = TestSupport::RunProcess(exe, {L"--format=xml"}, options);
+        EXPECT_EQ(TestSupport::ReadFileBytes(log).substr(0, 7), fake ? "live=0 " : "");
 
-        EXPECT_EQ(r.exitCode, 0u);
-        EXPECT_EQ(r.out.find("<Application guid=\"02AC1E0B-C6C3-4bbf-817D-517E4CE428FC\"/>") != std::string::npos,
-                  s.detected)
-            << r.out;
-        std::vector<std::string> expected = {Line("I Starting Oracle VSS Writer detection")};
-        for (const std::string& message : s.messages) {
-            if (message[0] == 'I') {
-                expected.push_back(Line(message));
-            }
-        }
-        expected.push_back(Line(s.detected ? "I Oracle detected via VSS Writer" : "I Oracle VSS Writer not found"));
-        for (const std::string& message : s.messages) {
-            if (message[0] != 'I') {
-                expected.push_back(Line(message));
-            }
-        }
-        EXPECT_EQ(DetectorLines(r.out), expected) << r.out;
+        Lines expected = Lines{"I Starting Oracle VSS Writer detection"} + s.messages;
+        const auto others = std::stable_partition(expected.begin(), expected.end(),
+                                                  [](const std::string& line) { return line[0] == 'I'; });
+        expected.insert(others, s.detected ? "I Oracle detected via VSS Writer" : "I Oracle VSS Writer not found");
+        DetectionTest::ExpectXmlReport(r, "02AC1E0B-C6C3-4bbf-817D-517E4CE428FC", s.detected, "Oracle Detection",
+                                       expected);
     }
 }
 
-std::string Apartment() {
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(::CoGetApartmentType(&type, &qualifier))) {
-        return "none";
-    }
-    return type == APTTYPE_MTA ? "MTA" : "STA";
-}
-
-// The detector undoes its own COM initialisation only, and a caller's single-threaded apartment
-// does not keep it from asking for the backup components.
+// A caller's single-threaded apartment does not keep the detector from asking for the backup
+// components.
 TEST(OracleDetection, LeavesTheCallersApartmentAsItFoundIt) {
-    const std::vector<std::string> expected = {Line("I Starting Oracle VSS Writer detection"),
-                                               Line("W Failed to create VSS backup components: 0x80004001"),
-                                               Line("I Oracle VSS Writer not found")};
     TestSupport::LogCapture log;
-    for (const std::string apartment : {"none", "STA", "MTA"}) {
-        SCOPED_TRACE(apartment);
-        std::thread([&apartment] {
-            const bool initialised = apartment != "none";
-            if (initialised) {
-                ASSERT_EQ(
-                    ::CoInitializeEx(nullptr, apartment == "STA" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED),
-                    S_OK);
-            }
-            EXPECT_TRUE(OracleBackup::NativeDetectionAddon().GetMachineInstalledApplications().empty());
-            EXPECT_EQ(Apartment(), apartment);
-            EXPECT_EQ(::GetModuleHandleW(L"vssapi.dll"), nullptr);
-            if (initialised) {
-                ::CoUninitialize();
-            }
-            EXPECT_EQ(Apartment(), "none");
-        }).join();
-        EXPECT_EQ(log.Texts(), expected);
+    DetectionTest::InEachApartment([&log] {
+        EXPECT_TRUE(OracleBackup::NativeDetectionAddon().GetMachineInstalledApplications().empty());
+        EXPECT_EQ(::GetModuleHandleW(L"vssapi.dll"), nullptr);
+        EXPECT_EQ(log.Texts(), Lines({Line("I Starting Oracle VSS Writer detection"),
+                                      Line("W Failed to create VSS backup components: 0x80004001"),
+                                      Line("I Oracle VSS Writer not found")}));
         log.Clear();
-    }
+    });
 }
 
 }  // namespace
