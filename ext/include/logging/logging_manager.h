@@ -25,9 +25,7 @@ class Error;
 
 namespace Logging {
 
-class Backend;
 class ChannelConfig;
-class TraceRecord;
 struct PanicLogicIf;
 struct _log_channel_config;
 
@@ -70,10 +68,6 @@ public:
     int32_t GetUsageCount(const char* name, uint64_t& count);
     // A copy of the default channel's name; free it with Logging::Free.
     char* GetDefaultChannel();
-    // Records whose channel name holds no "#" also go to this channel (empty: none).
-    void SetMirrorChannel(const char* name);
-    // Flushes every channel's back-end.
-    void FlushAll();
 
     // Trace entries: build a record and deliver it. Never throw.
     void TraceFormatted(const char* channel, int32_t level, const TraceLocation& location, const char* format,
@@ -82,16 +76,6 @@ public:
     void TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const wchar_t* text,
                    const void* data, uint32_t size);
     void TraceError(const char* channel, int32_t level, const Common::Error& error);
-    // Delivers a record built by the caller (scope events, lines received from the network).
-    void Deliver(TraceRecord& record);
-
-    // A back-end's own message, raised while it holds its locks: handed to the trace
-    // redirector (none runs yet, so it is dropped), never delivered on the caller's thread.
-    void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
-
-    // The library's own fatal messages: to the panic handle or the debugger, then to
-    // "logging-trace" at CRITICAL_ERROR.
-    void PanicTrace(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
     // Returns the cookie, or 0 when already initialised.
     uint32_t Initialize(const InitParameters* parameters, PanicLogicIf* panic);
@@ -99,30 +83,12 @@ public:
     bool Release(uint32_t cookie);
     bool IsInitialized() const;
 
-    const std::string& HomeDirectory() const;
-    const std::string& ConfigDirectory() const;
-    const std::string& ConfigName() const;
-    const std::string& FatalErrorLogPath() const;
-    const std::string& ControlPipeName() const;
-
-    // Hook points of the configuration reader and the control commands. The configuration
-    // hook runs once, under the exclusive lock, at the first delivery to a channel other than
-    // "logging-trace" after initialisation, with the pending reading mode; the command hook
-    // runs the commands of an environment variable ("LOGGING_INIT_CMD" and the like).
-    using ConfigurationHook = void (*)(LoggingManager& manager, uint32_t mode);
-    using CommandHook = void (*)(LoggingManager& manager, const char* variable);
-    static void SetConfigurationHook(ConfigurationHook hook);
-    static void SetCommandHook(CommandHook hook);
-    // The configuration reading mode copied at initialisation (2 until changed; 0 reads nothing).
-    void SetConfigurationMode(uint32_t mode);
-
-    // A back-end type beyond those built in (null, debugger, console, custom).
-    using BackendFactory = std::shared_ptr<Backend> (*)();
-    static void RegisterBackendFactory(uint32_t type, BackendFactory factory);
-
+    // The state, shared by the library's own files (logging/static/manager_state.h).
     struct Impl;
 
 private:
+    friend struct LoggingManagerInternals;
+
     LoggingManager();
     ~LoggingManager();
     LoggingManager(const LoggingManager&) = delete;

@@ -1,4 +1,4 @@
-#include "logging/static/console_backend.h"
+#include "logging/static/backends/console_backend.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "logging/static/console_colours.h"
+#include "logging/static/backends/console_colours.h"
 
 namespace Logging {
 

@@ -1,4 +1,4 @@
-#include "logging/static/console_colours.h"
+#include "logging/static/backends/console_colours.h"
 
 namespace Logging {
 

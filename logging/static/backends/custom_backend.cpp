@@ -1,4 +1,4 @@
-#include "logging/static/custom_backend.h"
+#include "logging/static/backends/custom_backend.h"
 
 #include <memory>
 

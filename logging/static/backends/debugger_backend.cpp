@@ -1,4 +1,4 @@
-#include "logging/static/debugger_backend.h"
+#include "logging/static/backends/debugger_backend.h"
 
 #include "logging/common/platform.h"
 

@@ -1,4 +1,4 @@
-#include "logging/static/null_backend.h"
+#include "logging/static/backends/null_backend.h"
 
 namespace Logging {
 

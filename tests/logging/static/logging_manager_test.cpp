@@ -12,6 +12,7 @@
 #include "core/common/trace_logic.h"
 #include "logging/channel_config.h"
 #include "logging/initialize.h"
+#include "logging/static/manager_internal.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -72,8 +73,8 @@ void RunCommands(LoggingManager&, const char* variable) {
 // The only test of this program that constructs Bind objects: the first Bind of a process
 // registers, every later one does not.
 TEST(LoggingInitialize, BindsTheCommonRuntimeOnceAndReadsTheConfigurationAtTheFirstDelivery) {
-    LoggingManager::SetConfigurationHook(Configure);
-    LoggingManager::SetCommandHook(RunCommands);
+    Logging::SetConfigurationHook(Configure);
+    Logging::SetCommandHook(RunCommands);
     {
         Logging::Initialize logging(nullptr, nullptr, Logging::InitParameters{});
         EXPECT_TRUE(Common::IsTraceLogicRegistered(&logging));
@@ -97,15 +98,15 @@ TEST(LoggingInitialize, BindsTheCommonRuntimeOnceAndReadsTheConfigurationAtTheFi
     Common::TraceText(Logging::WARNING, 0, 0, L"nobody binds now");
     // Without configuration files the post-initialisation commands run at once.
     g_hookCalls.clear();
-    M().SetConfigurationMode(0);
+    Logging::SetConfigurationMode(0);
     const uint32_t cookie = M().Initialize(nullptr, nullptr);
     LogTo("somewhere", Logging::INFORMATION, "third");
     EXPECT_EQ(g_hookCalls, (Strings{"LOGGING_INIT_CMD", "LOGGING_POST_INIT_CMD"}));
     EXPECT_TRUE(M().Release(cookie));
     EXPECT_FALSE(M().Release(cookie));
-    M().SetConfigurationMode(2);
-    LoggingManager::SetConfigurationHook(nullptr);
-    LoggingManager::SetCommandHook(nullptr);
+    Logging::SetConfigurationMode(2);
+    Logging::SetConfigurationHook(nullptr);
+    Logging::SetCommandHook(nullptr);
 }
 
 constexpr int kLoggers = 2;
@@ -335,7 +336,7 @@ TEST_F(ManagerOperations, PredefinedChannelsAppearWhenFirstNamed) {
     EXPECT_EQ(M().TuneChannel("panic", Logging::ConsoleConfig()), 0);
     EXPECT_EQ(M().TuneChannel("panic", Logging::DebuggerConfig()), 0);
     self.Clear();
-    M().PanicTrace("cannot write %s", "again");  // through the rebuilt panic handle
+    Logging::PanicTrace("cannot write %s", "again");  // through the rebuilt panic handle
     EXPECT_EQ(self.Texts(), Strings{"C00000000: cannot write again"});
 
     EXPECT_EQ(M().SetDefaultChannel("null"), 0);
@@ -430,10 +431,10 @@ TEST_F(ManagerDelivery, SkippedRecordsFollowEveryChangeOfTheChannels) {
     ASSERT_EQ(M().LinkChannel("d.b", "d.a"), 0);
     LogTo("d.a", Logging::ERROR_TRACE, "linked");
     ASSERT_EQ(M().UnlinkChannel("d.b", "d.a"), 0);
-    M().SetMirrorChannel("d.c");  // sees every record without a target
+    Logging::SetMirrorChannel("d.c");  // sees every record without a target
     LogTo("d.a", Logging::ERROR_TRACE, "mirrored");
     LogTo("d.a#t", Logging::ERROR_TRACE, "has a target");
-    M().SetMirrorChannel(nullptr);
+    Logging::SetMirrorChannel(nullptr);
     LogTo("d.a", Logging::ERROR_TRACE, "disabled again");
     EXPECT_EQ(a.Count(), 1u);
     EXPECT_EQ(b.Texts(), Strings{"E00000000: linked"});

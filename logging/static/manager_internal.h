@@ -1,0 +1,56 @@
+#pragma once
+
+// The logging manager's entry points for the library's own parts (configuration reader,
+// control commands, back-ends, the network receiver) and for its tests; hosts use
+// logging/logging_manager.h only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "logging/logging_manager.h"
+
+namespace Logging {
+
+class Backend;
+class TraceRecord;
+
+// The configuration hook runs once, under the exclusive lock, at the first delivery to a
+// channel other than "logging-trace" after initialisation, with the pending reading mode; the
+// command hook runs the commands of an environment variable ("LOGGING_INIT_CMD" and the like).
+using ConfigurationHook = void (*)(LoggingManager& manager, uint32_t mode);
+using CommandHook = void (*)(LoggingManager& manager, const char* variable);
+void SetConfigurationHook(ConfigurationHook hook);
+void SetCommandHook(CommandHook hook);
+// The configuration reading mode copied at initialisation (2 until changed; 0 reads nothing).
+void SetConfigurationMode(uint32_t mode);
+
+// A back-end type beyond those built in (null, debugger, console, custom).
+using BackendFactory = std::shared_ptr<Backend> (*)();
+void RegisterBackendFactory(uint32_t type, BackendFactory factory);
+
+// Delivers a record built by the caller (scope events, lines received from the network).
+void DeliverRecord(TraceRecord& record);
+
+// A back-end's own message, raised while it holds its locks: handed to the trace redirector
+// (none runs yet, so it is dropped), never delivered on the caller's thread.
+void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
+// The library's own fatal messages: to the panic handle or the debugger, then to
+// "logging-trace" at CRITICAL_ERROR.
+void PanicTrace(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
+// Records whose channel name holds no "#" also go to this channel (null or empty: none).
+void SetMirrorChannel(const char* name);
+
+// Flushes every channel's back-end.
+void FlushAllChannels();
+
+// What the manager was initialised with.
+const std::string& HomeDirectory();
+const std::string& ConfigDirectory();
+const std::string& ConfigName();
+const std::string& FatalErrorLogPath();
+const std::string& ControlPipeName();
+
+}  // namespace Logging

@@ -1,0 +1,155 @@
+// The trace entries: a record is built (off the stack for critical messages) and delivered,
+// unless the fast routes say that it would only be counted. Also the library's fatal
+// messages and the back-ends' own ones.
+
+#include <atomic>
+#include <cstdarg>
+#include <new>
+#include <string>
+
+#include "core/common/assert.h"
+#include "logging/static/backends/debugger_backend.h"
+#include "logging/static/manager_state.h"
+
+namespace Logging {
+
+namespace {
+
+// The records of levels CRITICAL_ERROR and above, one per entry, kept off the stack of a
+// thread that may be failing; a second critical message while one is delivered uses the
+// stack after all. Never destroyed: static destructors may still log.
+struct CriticalRecord {
+    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    TraceRecord record;
+};
+
+enum CriticalEntry { kFormattedEntry, kTextEntry, kDataEntry, kErrorEntry, kEntryCount };
+
+CriticalRecord& Critical(CriticalEntry entry) {
+    alignas(CriticalRecord) static unsigned char storage[kEntryCount][sizeof(CriticalRecord)];
+    static CriticalRecord* const records = [] {
+        CriticalRecord* first = nullptr;
+        for (int i = 0; i < kEntryCount; ++i) {
+            CriticalRecord* record = new (storage[i]) CriticalRecord;
+            if (i == 0) {
+                first = record;
+            }
+        }
+        return first;
+    }();
+    return records[entry];
+}
+
+template <typename Fill>
+void WithRecord(int32_t level, CriticalEntry entry, const Fill& fill) {
+    if (level >= CRITICAL_ERROR) {
+        CriticalRecord& critical = Critical(entry);
+        if (!critical.busy.test_and_set(std::memory_order_acquire)) {
+            fill(critical.record);
+            critical.busy.clear(std::memory_order_release);
+            return;
+        }
+    }
+    TraceRecord record;
+    fill(record);
+}
+
+}  // namespace
+
+void LoggingManager::TraceFormatted(const char* channel, int32_t level, const TraceLocation& location,
+                                    const char* format, va_list args) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+        return;
+    }
+    WithRecord(level, kFormattedEntry, [&](TraceRecord& record) {
+        record.SetFormatted(channel, level, location, format, args);
+        impl_->DeliverRecord(record);
+    });
+}
+
+void LoggingManager::TraceText(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow,
+                               const wchar_t* text) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+        return;
+    }
+    WithRecord(level, kTextEntry, [&](TraceRecord& record) {
+        record.SetText(channel, level, codeHigh, codeLow, text);
+        impl_->DeliverRecord(record);
+    });
+}
+
+void LoggingManager::TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow,
+                               const wchar_t* text, const void* data, uint32_t size) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+        return;
+    }
+    WithRecord(level, kDataEntry, [&](TraceRecord& record) {
+        record.SetData(channel, level, codeHigh, codeLow, text, data, size);
+        impl_->DeliverRecord(record);
+    });
+}
+
+void LoggingManager::TraceError(const char* channel, int32_t level, const Common::Error& error) {
+    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+        return;
+    }
+    WithRecord(level, kErrorEntry, [&](TraceRecord& record) {
+        record.SetError(channel, level, error);
+        impl_->DeliverRecord(record);
+    });
+}
+
+void TraceFromBackend(int32_t level, const char* format, ...) {
+    if (format == nullptr) {
+        Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
+    }
+    // Back-ends call this while they hold their own locks, so the message may only travel
+    // through the trace redirector's worker; until one runs, it is dropped.
+    (void)level;
+}
+
+void PanicTrace(const char* format, ...) {
+    LoggingManager::Impl& impl = ManagerState();
+    if (format == nullptr) {
+        Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    {
+        TraceRecord record;
+        record.SetFormatted("panic", ERROR_TRACE, TraceLocation{kSelfTraceSource, "Logging::LoggingManager", 0}, format,
+                            args);
+        PanicLogicIf* panic = nullptr;
+        {
+            LoggingManager::Impl::Lock lock(impl, kShared);
+            panic = impl.panic;
+            if (panic != nullptr) {
+                panic->AddRef(panic);
+            }
+        }
+        if (panic != nullptr) {
+            const std::string_view line = record.BuildLine(0x1000b4, std::string_view(), true);
+            std::wstring wide(line.begin(), line.end());
+            for (size_t i = 0; i < line.size(); ++i) {
+                wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
+            }
+            panic->TraceText(panic, ERROR_TRACE, 0, 0, wide.c_str());
+            panic->Release(panic);
+        } else {
+            DebuggerBackend debugger;
+            DebuggerConfig config;
+            debugger.SetConfig("panic", config);
+            debugger.Write(record);
+        }
+    }
+    if (!impl.shuttingDown.load(std::memory_order_relaxed)) {
+        TraceRecord record;
+        record.SetFormatted(kSelfTraceChannel, CRITICAL_ERROR,
+                            TraceLocation{kSelfTraceSource, "Logging::LoggingManager", 0}, format, args);
+        impl.DeliverRecord(record);
+    }
+    va_end(args);
+}
+
+}  // namespace Logging
