@@ -40,6 +40,10 @@ void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((for
 // "logging-trace" at CRITICAL_ERROR.
 void PanicTrace(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
+// A back-end's or file writer's own error: a panic record (as PanicTrace) and the same text at
+// CRITICAL_ERROR on "logging-trace"; nothing once the manager has begun to shut down.
+void ReportBackendError(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
 // Records whose channel name holds no "#" also go to this channel (null or empty: none).
 void SetMirrorChannel(const char* name);
 

@@ -108,18 +108,16 @@ void TraceFromBackend(int32_t level, const char* format, ...) {
     (void)level;
 }
 
-void PanicTrace(const char* format, ...) {
-    LoggingManager::Impl& impl = ManagerState();
-    if (format == nullptr) {
-        Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
-        return;
-    }
-    va_list args;
-    va_start(args, format);
+namespace {
+
+void PanicTraceV(LoggingManager::Impl& impl, const char* format, va_list args) {
     {
+        va_list copy;
+        va_copy(copy, args);
         TraceRecord record;
         record.SetFormatted("panic", ERROR_TRACE, TraceLocation{kSelfTraceSource, "Logging::LoggingManager", 0}, format,
-                            args);
+                            copy);
+        va_end(copy);
         PanicLogicIf* panic = nullptr;
         {
             LoggingManager::Impl::Lock lock(impl, kShared);
@@ -130,7 +128,7 @@ void PanicTrace(const char* format, ...) {
         }
         if (panic != nullptr) {
             const std::string_view line = record.BuildLine(0x1000b4, std::string_view(), true);
-            std::wstring wide(line.begin(), line.end());
+            std::wstring wide(line.size(), L'\0');
             for (size_t i = 0; i < line.size(); ++i) {
                 wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
             }
@@ -149,6 +147,33 @@ void PanicTrace(const char* format, ...) {
                             TraceLocation{kSelfTraceSource, "Logging::LoggingManager", 0}, format, args);
         impl.DeliverRecord(record);
     }
+}
+
+}  // namespace
+
+void PanicTrace(const char* format, ...) {
+    if (format == nullptr) {
+        Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    PanicTraceV(ManagerState(), format, args);
+    va_end(args);
+}
+
+void ReportBackendError(const char* format, ...) {
+    if (format == nullptr) {
+        Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
+        return;
+    }
+    LoggingManager::Impl& impl = ManagerState();
+    if (impl.shuttingDown.load(std::memory_order_relaxed) || !g_managerAlive.load(std::memory_order_relaxed)) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    PanicTraceV(impl, format, args);
     va_end(args);
 }
 
