@@ -29,6 +29,10 @@ void SetConfigurationMode(uint32_t mode);
 using BackendFactory = std::shared_ptr<Backend> (*)();
 void RegisterBackendFactory(uint32_t type, BackendFactory factory);
 
+// Runs at every Release, after the worker thread has stopped (for parts that keep threads of
+// their own, such as the background compressor). Register from static initialisation.
+void RegisterReleaseHook(void (*hook)());
+
 // Delivers a record built by the caller (scope events, lines received from the network).
 void DeliverRecord(TraceRecord& record);
 

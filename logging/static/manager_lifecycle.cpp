@@ -11,6 +11,19 @@ std::atomic<ConfigurationHook> g_configurationHook{nullptr};
 std::atomic<CommandHook> g_commandHook{nullptr};
 BackendFactory g_backendFactories[kMaxBackendType + 1] = {};
 
+namespace {
+// Filled by static initialisation, before any thread but the first exists.
+constexpr size_t kMaxReleaseHooks = 8;
+void (*g_releaseHooks[kMaxReleaseHooks])() = {};
+size_t g_releaseHookCount = 0;
+}  // namespace
+
+void RegisterReleaseHook(void (*hook)()) {
+    if (hook != nullptr && g_releaseHookCount < kMaxReleaseHooks) {
+        g_releaseHooks[g_releaseHookCount++] = hook;
+    }
+}
+
 LoggingManager& LoggingManager::Instance() {
     static LoggingManager manager;
     return manager;
@@ -114,15 +127,22 @@ uint32_t LoggingManager::Initialize(const InitParameters* parameters, PanicLogic
 
 bool LoggingManager::Release(uint32_t cookie) {
     Impl& impl = *impl_;
-    Impl::Lock lock(impl, kExclusive);
-    if (!lock.Held() || cookie == 0 || cookie != impl.cookie) {
-        return false;
+    {
+        Impl::Lock lock(impl, kExclusive);
+        if (!lock.Held() || cookie == 0 || cookie != impl.cookie) {
+            return false;
+        }
+        impl.shuttingDown.store(true);
+        impl.cookie = 0;
     }
-    impl.shuttingDown.store(true);
-    // The worker thread, the network and the background compressor stop here once they exist.
+    // Outside the lock: what the hooks stop (the worker thread, the network, the background
+    // compressor) may still take it on its way out.
+    for (size_t i = 0; i < g_releaseHookCount; ++i) {
+        g_releaseHooks[i]();
+    }
+    Impl::Lock lock(impl, kExclusive);
     impl.SetPanic(nullptr);
     impl.pendingMode.store(0);
-    impl.cookie = 0;
     impl.shuttingDown.store(false);
     return true;
 }
