@@ -7,6 +7,7 @@
 // text that could still be inflated from it is written back between two marker lines.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "logging/common/srw_lock.h"
@@ -30,7 +31,7 @@ public:
 
 private:
     struct State;
-    State* state_;  // owned; keeps zlib out of this header
+    std::unique_ptr<State> state_;  // keeps zlib out of this header
 };
 
 }  // namespace Logging
