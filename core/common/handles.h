@@ -6,7 +6,9 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <utility>
 
 #include "core/common/assert.h"
@@ -86,6 +88,16 @@ struct BstrTraits {
     static pointer Invalid() { return nullptr; }
     static void Close(pointer s) { ::SysFreeString(s); }
 };
+struct StdioFileTraits {
+    using pointer = FILE*;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer f) { std::fclose(f); }
+};
+struct GzFileTraits {
+    using pointer = gzFile;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer f) { gzclose(f); }
+};
 }  // namespace Detail
 
 using UniqueHandle = UniqueAny<Detail::HandleTraits>;          // events, threads, mutexes
@@ -94,6 +106,8 @@ using UniqueHkey = UniqueAny<Detail::HkeyTraits>;
 using UniqueModule = UniqueAny<Detail::ModuleTraits>;
 using UniqueLocal = UniqueAny<Detail::LocalTraits>;
 using UniqueBstr = UniqueAny<Detail::BstrTraits>;
+using UniqueStdioFile = UniqueAny<Detail::StdioFileTraits>;  // fopen
+using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;        // gzopen, gzdopen
 
 // A COM interface pointer that releases its reference on every path.
 template <typename T>
