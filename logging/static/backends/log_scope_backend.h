@@ -32,7 +32,7 @@ public:
     // no records until the next Open.
     void Close() override;
     // Returns when everything queued so far has been handed to the writer and the writer has
-    // flushed. Never call it from the writer thread.
+    // flushed; at once without a writer, or on the writer thread, which would wait for itself.
     void Flush() override;
     int32_t ReadLog(uint32_t lines, std::string& out, uint32_t index) override;
     // Answers "log-file-<n>" itself.
@@ -42,7 +42,8 @@ public:
     // The id of the process's writer thread, 0 while none runs.
     static uint32_t WriterThreadId();
 
-    // What the writer needs of its owner.
+    // What the writer needs of its owner. The notification hook runs on the writer thread and
+    // must not log.
     void NotifyRotation() override;
     void QueueText(const std::string& text) override;
     void QueueDebugLine(const char* format, ...) override;
@@ -98,8 +99,8 @@ private:
     QueueBuffer data_;
     SizeList sizes_;
     bool hasData_ = false;
-    // Records are taken only while a writer exists and the back-end is not stopping; a
-    // back-end whose Open failed therefore drops them.
+    // Records are taken only while a writer exists and the back-end is not stopping: a
+    // back-end whose Open failed drops them, and its Flush returns at once.
     bool accepting_ = false;
     bool registered_ = false;  // served by the writer thread
     uint64_t flushRequested_ = 0;
