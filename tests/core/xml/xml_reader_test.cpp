@@ -163,7 +163,8 @@ TEST(XmlReader, SyntaxErrorsArePinnedToTheirLineAndColumn) {
         {"\xEF\xBB\xBF&", L"1:1"},
         // Bytes that are not UTF-8, or characters XML does not allow.
         {"<a>\xC0\x80</a>", L"1:4"},
-        {"<a>\xE0\x80\x80</a>", L"1:4"},
+        {"<a>\xE0\x81\x81</a>", L"1:4"},
+        {"<a>\xF0\x80\x81\x81</a>", L"1:4"},
         {"<a>\xED\xA0\x80</a>", L"1:4"},
         {"<a>\xF4\x90\x80\x80</a>", L"1:4"},
         {"<a>\xE2\x82</a>", L"1:4"},
