@@ -15,29 +15,21 @@
 
 #include "core/common/handles.h"
 #include "logging/logging_manager.h"
+#include "support/file_state.h"
 #include "support/log_capture.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-using Optional = std::optional<std::string>;
+using Optional = TestSupport::FileBytes;
 using Strings = std::vector<std::string>;
+using TestSupport::Contents;
+using TestSupport::SetContents;
 const Optional kNone;
 
 std::wstring ChildPath() {
     return TestSupport::ModuleDirectory() + L"logging_shared_file_child.exe";
-}
-
-Optional Contents(const std::string& path) {
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return kNone;
-    }
-    return TestSupport::ReadFileBytes(TestSupport::Widen(path));
-}
-
-void SetContents(const std::string& path, const Optional& bytes) {
-    bytes ? TestSupport::WriteFileBytes(TestSupport::Widen(path), *bytes) : void(std::remove(path.c_str()));
 }
 
 struct OpenFile : Logging::FileIo {
@@ -189,16 +181,7 @@ TEST(SharedFileBackend, RotatesAfterTheRecordThatCrossesTheLimitOrStartsANewDay)
         SetContents(path, a);
         SetContents(path + ".bak", kNone);
         ASSERT_EQ(Logging::LoggingManager::Instance().TuneChannel("sf", SharedFile(path, 0xFFFFFFFF, oneDay)), 0);
-        {
-            const Common::UniqueFileHandle file(
-                ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-            FILETIME now;
-            ::GetSystemTimeAsFileTime(&now);
-            ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
-            time.QuadPart -= 2ull * 24 * 3600 * 10000000;  // two days ago, whatever the time of day
-            const FILETIME before{time.LowPart, time.HighPart};
-            ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &before));
-        }
+        ASSERT_TRUE(TestSupport::SetMinutesSinceWrite(path, 48 * 60));  // two days: whatever the time of day
         LogTo("sf", "bbbb");
         LogTo("sf", "aaaa");
         EXPECT_EQ(std::make_pair(Contents(path), Contents(path + ".bak")),
@@ -244,11 +227,9 @@ TEST(SharedFileBackend, NamesItsFileAndBackupForAbsoluteAndRelativeNames) {
         std::string path;
     } cases[] = {{"rel.log", "C:\\home", "C:\\home\\rel.log"},
                  {"rel.log", "C:\\home\\", "C:\\home\\rel.log"},
-                 {"rel.log", "", exe + "\\rel.log"},
-                 {"", "C:\\home", "C:\\home\\sf.log"},
+                 {"", "", exe + "\\sf.log"},
                  {"p{pid}.log", "C:\\", "C:\\p" + pid + ".log"},
                  {"D:\\logs\\a.log", "C:\\home", "D:\\logs\\a.log"},
-                 {"\\\\srv\\share\\a.log", "C:\\home", "\\\\srv\\share\\a.log"},
                  {"/logs/a.log", "C:\\home", "/logs/a.log"}};
     for (const auto& c : cases) {
         Logging::SharedFileBackend backend(c.home);
