@@ -85,9 +85,11 @@ void SharedFileBackend::Write(TraceRecord& record) {
         line_.append(pieces[i]);
     }
     const bool sizeLimited = config_.MaxSize != kNoLimit;
+    // Expanded once, so that a name with "{date}" rotates the file this record went to.
+    const std::string path = GetPath(0);
     int64_t size = 0;
     if (!line_.empty()) {
-        if (!FileIo::Open(true, config_.Timeout)) {
+        if (!FileIo::Open(true, config_.Timeout, path.c_str())) {
             return;  // the record is lost; the open has reported why
         }
         FileIo::Write(line_.data(), line_.size());
@@ -103,7 +105,7 @@ void SharedFileBackend::Write(TraceRecord& record) {
     // The file time is that of the last write before this record, by whichever process.
     const bool staleDay = config_.OneDay && !SameLocalDay(FileTime(), CurrentTime());
     if (overSize || staleDay) {
-        RotateSharedFile(GetPath(0), GetPath(1), config_.MaxSize, staleDay ? lastWritten_ : FileIdentity{},
+        RotateSharedFile(path, path + ".bak", config_.MaxSize, staleDay ? lastWritten_ : FileIdentity{},
                          config_.Timeout);
     }
 }
