@@ -16,6 +16,8 @@ public:
     bool TryLockShared() noexcept;
     void UnlockShared() noexcept;
     void LockExclusive() noexcept;
+    // False, without waiting, when another holder has the lock.
+    bool TryLockExclusive() noexcept;
     void UnlockExclusive() noexcept;
 
 private:
