@@ -196,21 +196,4 @@ int64_t CurrentTime() {
     return _time64(nullptr);
 }
 
-std::string ExecutableDirectory() {
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return std::string();
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 }  // namespace Logging

@@ -63,7 +63,5 @@ bool SameLocalDay(int64_t a, int64_t b);
 int LocalDayOfMonth(int64_t time);
 // The current time, seconds since 1970, UTC.
 int64_t CurrentTime();
-// The directory of the running executable, without a trailing backslash.
-std::string ExecutableDirectory();
 
 }  // namespace Logging

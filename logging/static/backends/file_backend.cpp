@@ -30,8 +30,7 @@ const bool g_registered = (RegisterBackendFactory(BACKEND_FILE, &MakeFileBackend
 
 }  // namespace
 
-FileBackend::FileBackend(std::string homeDirectory)
-    : homeDir_(homeDirectory.empty() ? ExecutableDirectory() : std::move(homeDirectory)) {
+FileBackend::FileBackend(std::string homeDirectory) : homeDir_(LogHomeDirectory(std::move(homeDirectory))) {
     SetFixedBits(kSerialisedWrites);
 }
 
@@ -51,12 +50,7 @@ std::string FileBackend::GetPath(uint32_t index) {
     if (index > 1) {
         return std::string();
     }
-    std::string path = ExpandPathMacros(config_.File, kAllMacros, nullptr).path;
-    const bool absolute =
-        (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '/' || path[0] == '\\'));
-    if (!absolute && !homeDir_.empty()) {
-        path.insert(0, homeDir_.back() == '\\' ? homeDir_ : homeDir_ + '\\');
-    }
+    std::string path = ResolveAgainstHome(homeDir_, ExpandPathMacros(config_.File, kAllMacros, nullptr).path);
     if (index == 1) {
         path += ".bak";
     }

@@ -17,6 +17,7 @@
 #include "logging/static/deferred_reports.h"
 #include "logging/static/manager_state.h"
 #include "logging/static/number_reader.h"
+#include "logging/static/path_macros.h"
 #include "logging/static/writers/background_compressor.h"
 #include "logging/static/writers/gz_writer.h"
 #include "logging/static/writers/txt_writer.h"
@@ -284,7 +285,7 @@ const bool g_registered =
 }  // namespace
 
 LogScopeBackend::LogScopeBackend(std::string homeDirectory)
-    : baseHomeDir_(homeDirectory.empty() ? ExecutableDirectory() : std::move(homeDirectory)),
+    : baseHomeDir_(LogHomeDirectory(std::move(homeDirectory))),
       homeDir_(baseHomeDir_),
       lastStatistics_(::GetTickCount()) {
     if (!homeDir_.empty() && homeDir_.back() != '\\') {
