@@ -8,39 +8,29 @@
 
 #include "logging/channel_config.h"
 #include "logging/static/writers/background_compressor.h"
-#include "support/temp_dir.h"
 #include "tests/logging/log_file_helpers.h"
 
 namespace {
 
-using TestSupport::ReadFileText;
 using Files = std::map<std::string, std::string>;
+using Batches = std::vector<std::vector<std::string>>;
 
-class Owner : public Logging::LogWriterOwner {
+// A text writer of "t.<n>.log" files in a folder of its own (or in `sub` below it).
+class Writer : public Logging::LogWriterOwner {
 public:
-    void NotifyRotation() override { ++rotations; }
-    void QueueText(const std::string& text) override { queued += text; }
-    void QueueDebugLine(const char*, ...) override {}
-
-    int rotations = 0;
-    std::string queued;
-};
-
-// A text writer of "t.<n>.log" files in a folder of its own.
-class Writer {
-public:
-    Writer(uint32_t maxSize, uint32_t maxFiles, uint32_t compress = 0, bool oneday = false) : home_(dir_.narrowPath()) {
+    Writer(uint32_t maxSize, uint32_t maxFiles, uint32_t compress = 0, bool oneday = false, const char* sub = "")
+        : home_(dir_.narrowPath() + sub) {
         config_.Prefix = "t";
         config_.MaxSize = maxSize;
         config_.MaxFiles = maxFiles;
         config_.Compress = compress;
         config_.OneDay = oneday;
-        writer_ = std::make_unique<Logging::TxtWriter>(home_, config_, owner_);
+        writer_ = std::make_unique<Logging::TxtWriter>(home_, config_, *this);
     }
 
-    Logging::TxtWriter& Get() { return *writer_; }
+    Logging::TxtWriter* operator->() { return writer_.get(); }
     const std::string& Home() const { return home_; }
-    int Rotations() const { return owner_.rotations; }
+    int rotations = 0;
 
     void Write(const std::vector<std::string>& records) {
         std::string data;
@@ -52,32 +42,28 @@ public:
         writer_->Write(data.data(), sizes);
     }
 
-    // Every file of the folder with its text (gzip files inflated).
+    // Every file of the folder with its text, gzip files inflated (once compressed).
     Files Contents() {
+        for (uint32_t i = 1; i < config_.MaxFiles; ++i) {
+            Logging::BackgroundCompressor::WaitFor(writer_->GetFileName(i, true));
+        }
         Files files;
         for (const std::string& name : TestSupport::FolderNames(home_)) {
-            if (name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0) {
-                bool valid = false;
-                files[name] = TestSupport::Gunzip(home_ + name, valid);
-                EXPECT_TRUE(valid) << name;
-            } else {
-                files[name] = ReadFileText(home_ + name);
-            }
+            const bool packed = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
+            files[name] = (packed ? TestSupport::Gunzip(home_ + name) : TestSupport::Contents(home_ + name))
+                              .value_or("<not gzip>");
         }
         return files;
     }
 
-    void WaitForCompression() {
-        for (uint32_t i = 1; i < config_.MaxFiles; ++i) {
-            Logging::BackgroundCompressor::WaitFor(writer_->GetFileName(i, true));
-        }
-    }
-
 private:
+    void NotifyRotation() override { ++rotations; }
+    void QueueText(const std::string&) override {}
+    void QueueDebugLine(const char*, ...) override {}
+
     TestSupport::TempDir dir_;
     std::string home_;
     Logging::LogScopeConfig config_;
-    Owner owner_;
     std::unique_ptr<Logging::TxtWriter> writer_;
 };
 
@@ -86,57 +72,39 @@ struct ChunkProbe : Logging::LogWriter {
 };
 
 TEST(LogWriter, NextChunkTakesWholeRecordsUpToTheLimit) {
-    const struct {
-        std::vector<uint64_t> sizes;
-        bool crossing;
-        uint64_t taken;
-        size_t left;
-    } cases[] = {
+    const std::tuple<std::vector<uint64_t>, bool, uint64_t, size_t> cases[] = {
         {{4, 4, 4, 2}, true, 12, 1}, {{4, 4, 4, 2}, false, 8, 2}, {{3, 7, 1}, true, 10, 1}, {{3, 7, 1}, false, 3, 2},
-        {{25, 2}, true, 25, 1},      {{25, 2}, false, 25, 1},     {{2, 2}, true, 4, 0},     {{}, true, 0, 0},
-    };
-    for (const auto& c : cases) {
+        {{25, 2}, true, 25, 1},      {{25, 2}, false, 25, 1},     {{2, 2}, true, 4, 0},     {{}, true, 0, 0}};
+    for (const auto& [records, crossing, taken, left] : cases) {
         Logging::SizeList sizes;
-        for (uint64_t size : c.sizes) {
+        for (uint64_t size : records) {
             sizes.Push(size);
         }
-        EXPECT_EQ(ChunkProbe::GetNextChunk(sizes, 10, c.crossing), c.taken) << c.sizes.size() << c.crossing;
-        EXPECT_EQ(sizes.Count(), c.left);
+        EXPECT_EQ(ChunkProbe::GetNextChunk(sizes, 10, crossing), taken) << records.size() << crossing;
+        EXPECT_EQ(sizes.Count(), left);
     }
 }
 
 TEST(TxtWriter, OpenClosesGapsInTheNumbering) {
-    const struct {
-        uint32_t maxFiles;
-        std::vector<int> present;
-        Files after;
-    } cases[] = {
+    const std::tuple<uint32_t, std::vector<int>, Files> cases[] = {
         {3, {0, 2}, {{"t.0.log", "f0"}, {"t.1.log", "f2"}}},
         {5, {0, 3, 4}, {{"t.0.log", "f0"}, {"t.1.log", "f3"}, {"t.2.log", "f4"}}},
         {5, {0, 1, 3}, {{"t.0.log", "f0"}, {"t.1.log", "f1"}, {"t.2.log", "f3"}}},
         {3, {0, 2, 5}, {{"t.0.log", "f0"}, {"t.1.log", "f2"}, {"t.5.log", "f5"}}},
-        {2, {0, 1}, {{"t.0.log", "f0"}, {"t.1.log", "f1"}}},
+        {2, {0, 2}, {{"t.0.log", "f0"}, {"t.2.log", "f2"}}},
     };
-    for (const auto& c : cases) {
-        Writer writer(100, c.maxFiles);
-        for (int n : c.present) {
-            TestSupport::WriteFileText(writer.Home() + "t." + std::to_string(n) + ".log", "f" + std::to_string(n));
+    for (const auto& [maxFiles, present, after] : cases) {
+        Writer writer(100, maxFiles);
+        for (int n : present) {
+            TestSupport::SetContents(writer.Home() + "t." + std::to_string(n) + ".log", "f" + std::to_string(n));
         }
-        EXPECT_EQ(writer.Get().Open(), 0u);
-        EXPECT_EQ(writer.Contents(), c.after) << c.maxFiles << " files, " << c.present.size() << " present";
+        EXPECT_EQ(writer->Open(), 0u);
+        EXPECT_EQ(writer.Contents(), after) << maxFiles << " files, " << present.size() << " present";
     }
 }
 
 TEST(TxtWriter, FilesEndWithTheRecordThatReachesMaxSize) {
-    using Batches = std::vector<std::vector<std::string>>;
-    const struct {
-        const char* what;
-        uint32_t maxSize;
-        uint32_t maxFiles;
-        Batches batches;
-        Files after;
-        int rotations;
-    } cases[] = {
+    const std::tuple<const char*, uint32_t, uint32_t, Batches, Files, int> cases[] = {
         {"a batch ending exactly at the limit is written whole, the next one rotates first",
          10,
          3,
@@ -168,30 +136,35 @@ TEST(TxtWriter, FilesEndWithTheRecordThatReachesMaxSize) {
          {{"t.0.log", "c\n"}, {"t.1.log", "bbbbbbbbb\n"}},
          2},
         {"with one file a rotation starts it again", 10, 1, {{"aaaaa\n", "bbb\n"}, {"cc\n"}}, {{"t.0.log", "cc\n"}}, 1},
-        {"no limit",
-         0xFFFFFFFF,
-         3,
-         {{std::string(5000, 'a')}, {std::string(5000, 'b')}},
-         {{"t.0.log", std::string(5000, 'a') + std::string(5000, 'b')}},
-         0},
+        {"no limit", 0xFFFFFFFF, 3, {{std::string(5000, 'a')}, {"b"}}, {{"t.0.log", std::string(5000, 'a') + "b"}}, 0},
+        {"older files compressed",
+         10,
+         4,
+         {{"aaaaaaaaa\n"}, {"bbbbbbbbb\n"}, {"ccccccccc\n"}, {"ddddddddd\n"}, {"e\n"}},
+         {{"t.0.log", "e\n"},
+          {"t.1.log.gz", "ddddddddd\n"},
+          {"t.2.log.gz", "ccccccccc\n"},
+          {"t.3.log.gz", "bbbbbbbbb\n"}},
+         4},
     };
-    for (const auto& c : cases) {
-        Writer writer(c.maxSize, c.maxFiles);
-        ASSERT_EQ(writer.Get().Open(), 0u);
-        for (const auto& batch : c.batches) {
+    for (const auto& [what, maxSize, maxFiles, batches, after, rotations] : cases) {
+        Writer writer(maxSize, maxFiles, std::string(what) == "older files compressed" ? 2 : 0);
+        ASSERT_EQ(writer->Open(), 0u);
+        for (const auto& batch : batches) {
             writer.Write(batch);
         }
-        EXPECT_EQ(writer.Contents(), c.after) << c.what;
-        EXPECT_EQ(writer.Rotations(), c.rotations) << c.what;
+        // No temporary file of the compression is left either.
+        EXPECT_EQ(writer.Contents(), after) << what;
+        EXPECT_EQ(writer.rotations, rotations) << what;
     }
 }
 
 TEST(TxtWriter, FileOfAnotherDayRotatesBeforeTheBatchOnlyWithOneday) {
     for (const bool oneday : {false, true}) {
         Writer writer(0xFFFFFFFF, 3, 0, oneday);
-        TestSupport::WriteFileText(writer.Home() + "t.0.log", "yesterday\n");
-        ASSERT_TRUE(TestSupport::AgeFile(writer.Home() + "t.0.log", 2));
-        ASSERT_EQ(writer.Get().Open(), 0u);
+        TestSupport::SetContents(writer.Home() + "t.0.log", "yesterday\n");
+        ASSERT_TRUE(TestSupport::SetMinutesSinceWrite(writer.Home() + "t.0.log", 2 * 24 * 60));
+        ASSERT_EQ(writer->Open(), 0u);
         writer.Write({"today\n"});
         writer.Write({"later\n"});
         const Files expected = oneday ? Files{{"t.0.log", "today\nlater\n"}, {"t.1.log", "yesterday\n"}}
@@ -202,7 +175,7 @@ TEST(TxtWriter, FileOfAnotherDayRotatesBeforeTheBatchOnlyWithOneday) {
 
 TEST(TxtWriter, OnlyTheFirstWritingThreadWrites) {
     Writer writer(0xFFFFFFFF, 3);
-    ASSERT_EQ(writer.Get().Open(), 0u);
+    ASSERT_EQ(writer->Open(), 0u);
     TestSupport::LogCapture errors(Logging::kSelfTraceChannel);
     writer.Write({"first\n"});
     uint64_t other = 0;
@@ -214,50 +187,22 @@ TEST(TxtWriter, OnlyTheFirstWritingThreadWrites) {
     EXPECT_EQ(writer.Contents(), (Files{{"t.0.log", "first\nsecond\n"}}));
     EXPECT_EQ(TestSupport::ErrorsContaining(errors, "TxtWriter: Multi-threaded access detected! Expected thread " +
                                                         std::to_string(::GetCurrentThreadId()) + ", got " +
-                                                        std::to_string(other))
-                  .size(),
+                                                        std::to_string(other)),
               1u);
 }
 
 TEST(TxtWriter, FileThatCannotBeOpenedIsTriedAgainAtTheNextBatch) {
-    Writer writer(0xFFFFFFFF, 3);
-    const std::string folder = writer.Home() + "later\\";
-    Logging::LogScopeConfig config;
-    config.Prefix = "t";
-    Owner owner;
-    Logging::TxtWriter late(folder, config, owner);
+    Writer writer(0xFFFFFFFF, 3, 0, false, "later\\");
     TestSupport::LogCapture errors(Logging::kSelfTraceChannel);
-    EXPECT_EQ(late.Open(), 0u);
-    Logging::SizeList sizes;
-    sizes.Push(8);
-    late.Write("dropped\n", sizes);
-    EXPECT_FALSE(TestSupport::ErrorsContaining(errors, "FileIo(" + folder + "t.0.log): open failed.").empty());
-    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-    sizes.Clear();
-    sizes.Push(5);
-    late.Write("kept\n", sizes);
-    EXPECT_EQ(ReadFileText(folder + "t.0.log"), "kept\n");
+    EXPECT_EQ(writer->Open(), 0u);
+    writer.Write({"dropped\n"});
+    EXPECT_EQ(TestSupport::ErrorsContaining(errors, "FileIo(" + writer.Home() + "t.0.log): open failed."), 2u);
+    ASSERT_TRUE(::CreateDirectoryA(writer.Home().c_str(), nullptr));
+    writer.Write({"kept\n", "too\n"});
     std::string tail;
-    EXPECT_EQ(late.ReadLog(1, tail, 0), 0);
-    EXPECT_EQ(tail, "kept\n");
-    EXPECT_EQ(late.ReadLog(1, tail, 1), Logging::LOGGING_RC_NO_ACCESS);
-}
-
-TEST(TxtWriter, OlderFilesAreCompressedInTheBackground) {
-    Writer writer(10, 4, Logging::TxtWriter::kCompressOlderFiles);
-    EXPECT_EQ(writer.Get().GetFileName(0, false), "t.0.log");
-    EXPECT_EQ(writer.Get().GetFileName(2, false), "t.2.log.gz");
-    ASSERT_EQ(writer.Get().Open(), 0u);
-    const std::string records[] = {"aaaaaaaaa\n", "bbbbbbbbb\n", "ccccccccc\n", "ddddddddd\n", "eeeeeeeee\n"};
-    for (const std::string& record : records) {
-        writer.Write({record});
-    }
-    writer.WaitForCompression();
-    // No temporary file is left.
-    EXPECT_EQ(writer.Contents(), (Files{{"t.0.log", records[4]},
-                                        {"t.1.log.gz", records[3]},
-                                        {"t.2.log.gz", records[2]},
-                                        {"t.3.log.gz", records[1]}}));
+    EXPECT_EQ(writer->ReadLog(1, tail, 0), 0);
+    EXPECT_EQ(tail, "too\n");
+    EXPECT_EQ(writer->ReadLog(1, tail, 1), Logging::LOGGING_RC_NO_ACCESS);
 }
 
 }  // namespace
