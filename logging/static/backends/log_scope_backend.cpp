@@ -61,6 +61,16 @@ void SignalWriterThread() {
     WakeAllWaiting(g_wakeCounter);
 }
 
+// A batch that a writer fails on with an exception (out of memory) is lost for its back-end
+// only; the writer thread goes on.
+template <typename Work>
+void Guarded(const Work& work) noexcept {
+    try {
+        work();
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 // The one thread per process that empties the queues of every started log-scope back-end
@@ -144,7 +154,7 @@ unsigned __stdcall LogScopeWriterThread::Run(void* context) {
             ExclusiveGuard guard(g_writerMutex);
             for (size_t i = 0; i < self.backends_.size();) {
                 LogScopeBackend& backend = *self.backends_[i];
-                self.Serve(backend, timedOut);
+                Guarded([&] { self.Serve(backend, timedOut); });
                 if (backend.stopping_.load()) {
                     self.FinishOff(backend);
                     self.backends_.erase(self.backends_.begin() + static_cast<ptrdiff_t>(i));
@@ -207,7 +217,7 @@ bool LogScopeWriterThread::Drain(LogScopeBackend& backend) {
         backend.hasData_ = false;
     }
     if (data_.Size() != 0) {
-        backend.writer_->Write(data_.Data(), sizes_);
+        Guarded([&] { backend.writer_->Write(data_.Data(), sizes_); });
     }
     data_.Clear();
     sizes_.Clear();
@@ -226,10 +236,12 @@ void LogScopeWriterThread::FinishOff(LogScopeBackend& backend) {
         ExclusiveGuard guard(backend.queueLock_);
         hasData = backend.hasData_;
     }
-    if (hasData) {
-        Drain(backend);
-    }
-    backend.writer_->Flush();
+    Guarded([&] {
+        if (hasData) {
+            Drain(backend);
+        }
+        backend.writer_->Flush();
+    });
     uint64_t request;
     {
         ExclusiveGuard guard(backend.queueLock_);
