@@ -6,6 +6,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
+// The runtime's descriptors and files, zlib's streams.
+#include <io.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -93,6 +95,11 @@ struct BstrTraits {
     static pointer Invalid() { return nullptr; }
     static void Close(pointer s) { ::SysFreeString(s); }
 };
+struct FdTraits {
+    using pointer = int;
+    static pointer Invalid() { return -1; }
+    static void Close(pointer fd) { ::_close(fd); }
+};
 struct StdioFileTraits {
     using pointer = FILE*;
     static pointer Invalid() { return nullptr; }
@@ -101,7 +108,7 @@ struct StdioFileTraits {
 struct GzFileTraits {
     using pointer = gzFile;
     static pointer Invalid() { return nullptr; }
-    static void Close(pointer f) { gzclose(f); }
+    static void Close(pointer file) { ::gzclose(file); }
 };
 }  // namespace Detail
 
@@ -112,8 +119,9 @@ using UniqueHkey = UniqueAny<Detail::HkeyTraits>;
 using UniqueModule = UniqueAny<Detail::ModuleTraits>;
 using UniqueLocal = UniqueAny<Detail::LocalTraits>;
 using UniqueBstr = UniqueAny<Detail::BstrTraits>;
+using UniqueFd = UniqueAny<Detail::FdTraits>;                // C runtime descriptors (_sopen, _open_osfhandle)
 using UniqueStdioFile = UniqueAny<Detail::StdioFileTraits>;  // fopen
-using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;        // gzopen, gzdopen
+using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;        // zlib streams; gzclose also closes their descriptor
 
 // A COM interface pointer that releases its reference on every path.
 template <typename T>
