@@ -93,6 +93,27 @@ TEST(LogScopeBackend, SecondBackendWithTheSamePrefixWritesUnderItsAddress) {
     EXPECT_EQ(prefix, address);
 }
 
+TEST(LogScopeBackend, CompressOneWritesGzipFilesWithTheCheckLinesOnlyUnderOfDebug) {
+    TestSupport::TempDir dir;
+    for (const uint32_t flags : {0u, uint32_t{Logging::OF_DEBUG}}) {
+        Logging::LogScopeConfig config = PlainConfig(dir.narrowPath(), "gz" + std::to_string(flags));
+        config.Compress = 1;
+        config.Flags = flags;
+        Channel channel("ls.gzip", config);
+        const std::string path = dir.narrowPath() + "gz" + std::to_string(flags) + ".0.log.gz";
+        EXPECT_EQ(Property("ls.gzip", "currentFile"), path);
+        LogLine("ls.gzip", "first", Logging::CRITICAL_ERROR);
+        EXPECT_EQ(TestSupport::Gunzip(path), "first\n");
+        // Opened again, the writer checks the file's end and says so in the log with OF_DEBUG.
+        ASSERT_EQ(M().TuneChannel("ls.gzip", config), 0);
+        LogLine("ls.gzip", "second", Logging::CRITICAL_ERROR);
+        const std::string text = TestSupport::Gunzip(path).value_or("<not gzip>");
+        EXPECT_EQ(text.find("@@ ") != std::string::npos, flags != 0) << text;
+        EXPECT_EQ(text.substr(0, 6), "first\n");
+        EXPECT_EQ(text.substr(text.size() - 7), "second\n");
+    }
+}
+
 TEST(LogScopeBackend, NoRoomOrNoFileIsAnInvalidParameterAndAFailedOpenNeitherQueuesNorWaits) {
     TestSupport::TempDir dir;
     const std::tuple<uint32_t, uint32_t, bool, int32_t> cases[] = {{0, 10, true, Logging::LOGGING_RC_INVALID_PARAM},
