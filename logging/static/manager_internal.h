@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "logging/logging_manager.h"
 
 namespace Logging {
 
 class Backend;
+class ChannelConfig;
 class TraceRecord;
 
 // The configuration hook runs once, under the exclusive lock, at the first delivery to a
@@ -53,6 +55,20 @@ void SetMirrorChannel(const char* name);
 
 // Flushes every channel's back-end.
 void FlushAllChannels();
+
+// A copy of a channel's configuration (null or empty name: the default channel); a result code.
+int32_t GetChannelConfig(const char* name, std::unique_ptr<ChannelConfig>& config);
+// The channels' names in name order.
+std::vector<std::string> ChannelNames();
+// One name of the usage map: the records delivered to it, whether a channel has that name now
+// and how many records that channel's back-end wrote.
+struct UsageStatistic {
+    std::string name;
+    uint64_t count;
+    bool exists;
+    uint32_t written;
+};
+std::vector<UsageStatistic> UsageStatistics();
 
 // What the manager was initialised with.
 const std::string& HomeDirectory();
