@@ -38,6 +38,10 @@ void RegisterReleaseHook(void (*hook)());
 // Delivers a record built by the caller (scope events, lines received from the network).
 void DeliverRecord(TraceRecord& record);
 
+// Delivers a fatal record and flushes every channel: on the worker thread when one runs, whose
+// stack and state are sound when the caller's may not be; on the caller's thread otherwise.
+void DeliverFatalRecord(TraceRecord& record);
+
 // A back-end's own message, raised while it holds its locks: handed to the trace redirector
 // (none runs yet, so it is dropped), never delivered on the caller's thread.
 void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
