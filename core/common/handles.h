@@ -196,9 +196,15 @@ struct SocketTraits {
     static pointer Invalid() { return INVALID_SOCKET; }
     static void Close(pointer s) { ::closesocket(s); }
 };
+struct FindTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) { ::FindClose(h); }
+};
 }  // namespace Detail
 
 using UniqueSocket = UniqueAny<Detail::SocketTraits>;
+using UniqueFind = UniqueAny<Detail::FindTraits>;  // FindFirstFile
 
 // Balances a successful WSAStartup with WSACleanup.
 class WinsockScope {

@@ -1,6 +1,6 @@
 #include "logging/common/platform.h"
 
-#include <windows.h>
+#include "core/common/handles.h"
 
 #include <cstdlib>
 #include <vector>
@@ -63,20 +63,55 @@ uint32_t CurrentProcessId() {
     return ::GetCurrentProcessId();
 }
 
-std::string ExecutableBaseName() {
+namespace {
+
+std::wstring ExecutablePath() {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) {
-            return std::string();
+            return std::wstring();
         }
         if (length < path.size()) {
-            path.resize(length);
-            break;
+            return std::wstring(path.data(), length);
         }
         path.resize(path.size() * 2);
     }
-    std::wstring name(path.begin(), path.end());
+}
+
+}  // namespace
+
+std::wstring ExecutableDirectory() {
+    const std::wstring path = ExecutablePath();
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::vector<std::wstring> ListFiles(const std::wstring& directory, const wchar_t* pattern) {
+    std::vector<std::wstring> names;
+    std::wstring query = directory;
+    if (!query.empty() && query.back() != L'\\') {
+        query += L'\\';
+    }
+    query += pattern;
+    WIN32_FIND_DATAW found;
+    const Common::UniqueFind search(::FindFirstFileW(query.c_str(), &found));
+    if (!search) {
+        return names;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            names.emplace_back(found.cFileName);
+        }
+    } while (::FindNextFileW(search.get(), &found));
+    return names;
+}
+
+std::string ExecutableBaseName() {
+    std::wstring name = ExecutablePath();
+    if (name.empty()) {
+        return std::string();
+    }
     const size_t slash = name.find_last_of(L"\\/");
     if (slash != std::wstring::npos) {
         name.erase(0, slash + 1);

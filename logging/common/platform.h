@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Logging {
 namespace Platform {
@@ -30,6 +31,13 @@ uint32_t CurrentProcessId();
 
 // The executable's file name without folder and extension ("hostprobe").
 std::string ExecutableBaseName();
+
+// The executable's folder: its module path up to the last "\", which is left out.
+std::wstring ExecutableDirectory();
+
+// The names of the files (not folders) of `directory` that match `pattern` ("*.config"), in the
+// order the directory lists them.
+std::vector<std::wstring> ListFiles(const std::wstring& directory, const wchar_t* pattern);
 
 // A monotonic clock in milliseconds, for durations.
 uint64_t MonotonicMilliseconds();

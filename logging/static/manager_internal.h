@@ -31,6 +31,10 @@ void SetConfigurationMode(uint32_t mode);
 using BackendFactory = std::shared_ptr<Backend> (*)();
 void RegisterBackendFactory(uint32_t type, BackendFactory factory);
 
+// True when the library can make back-ends of `type`: the built-in types, and those whose
+// factory is registered.
+bool BackendTypeAvailable(uint32_t type);
+
 // Runs at every Release, after the worker thread has stopped (for parts that keep threads of
 // their own, such as the background compressor). Register from static initialisation.
 void RegisterReleaseHook(void (*hook)());

@@ -63,6 +63,16 @@ void RegisterBackendFactory(uint32_t type, BackendFactory factory) {
     }
 }
 
+bool BackendTypeAvailable(uint32_t type) {
+    switch (type) {
+        case BACKEND_NULL:
+        case BACKEND_DEBUGGER:
+        case BACKEND_CONSOLE:
+        case BACKEND_CUSTOM: return true;
+        default: return type <= kMaxBackendType && g_backendFactories[type] != nullptr;
+    }
+}
+
 void SetConfigurationMode(uint32_t mode) {
     LoggingManager::Impl& impl = ManagerState();
     LoggingManager::Impl::Lock lock(impl, kExclusive);
