@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "logging/common/thread_win.h"
-
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -71,63 +69,6 @@ TEST(WinPipe, AdmitsOnlyTheProcessUserLocalSystemAndTheAdministrators) {
               (Strings{"0 0x1f01ff " + ProcessUser(), "0 0x1f01ff S-1-5-18", "0 0x1f01ff S-1-5-32-544"}));
     // Nobody, ourselves included, may make a second instance of the name.
     EXPECT_FALSE(Logging::WinPipe::Create(UniqueName("dacl"), nullptr, error));
-}
-
-struct Exchange {
-    Logging::WinPipe* pipe;
-    std::string received;
-    uint32_t readResult = 0;
-};
-
-uint32_t ServeOnce(void* argument) {
-    auto* exchange = static_cast<Exchange*>(argument);
-    ::WaitForSingleObject(static_cast<HANDLE>(exchange->pipe->Event()), INFINITE);
-    char buffer[6] = {};
-    exchange->readResult = exchange->pipe->Read(buffer, 6, 5000);
-    exchange->received.assign(buffer, 6);
-    exchange->pipe->Write("reply", 5, 5000);
-    char unused;
-    exchange->pipe->Read(&unused, 1, 5000);  // until the client has gone
-    return 0;
-}
-
-TEST(WinPipe, ReadsAndWritesMoveWholeBuffersPiecesIncludedAndFailWhenTheOtherEndGoes) {
-    DWORD error = 0;
-    const auto pipe = Logging::WinPipe::Create(UniqueName("io"), nullptr, error);
-    ASSERT_TRUE(pipe && pipe->Listen()) << error;
-    Exchange exchange{pipe.get(), "", 0};
-    Logging::ThreadHandle server = Logging::StartThread(ServeOnce, &exchange);
-    ASSERT_TRUE(server);
-    {
-        auto client = Logging::WinPipeClient::Connect(UniqueName("io"), 5000, error);
-        ASSERT_TRUE(client) << error;
-        EXPECT_EQ(client->Write("abc", 3, 1000), 3u);  // the server's read takes two pieces
-        EXPECT_EQ(client->Write("def", 3, 1000), 3u);
-        char reply[5];
-        EXPECT_EQ(client->Read(reply, 5, 5000), 5u);
-        EXPECT_EQ(std::string(reply, 5), "reply");
-    }
-    server.reset();
-    EXPECT_EQ(exchange.readResult, 6u);
-    EXPECT_EQ(exchange.received, "abcdef");
-    EXPECT_FALSE(Logging::WinPipeClient::Connect(UniqueName("none"), 0, error));
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-TEST(ThreadHandle, RunsTheFunctionWithItsArgumentAndJoinsOnRelease) {
-    int value = 0;
-    Logging::ThreadHandle thread = Logging::StartThread(
-        [](void* argument) -> uint32_t {
-            ::Sleep(50);
-            *static_cast<int*>(argument) = 42;
-            return 0;
-        },
-        &value);
-    ASSERT_TRUE(thread);
-    EXPECT_NE(Logging::ThreadId(thread), 0u);
-    thread.reset();
-    EXPECT_EQ(value, 42);
-    EXPECT_FALSE(Logging::StartThread(nullptr, nullptr));
 }
 
 }  // namespace

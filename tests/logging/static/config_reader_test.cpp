@@ -1,5 +1,6 @@
-// The configuration reader in-process: how each element and attribute turns into a
-// configuration or a manager operation, and which files each reading mode takes.
+// The configuration reader in-process: how each attribute turns into a configuration, and
+// which files the reading modes that hostprobe does not use take. The statements are tested
+// in real hostprobe runs (config_files_e2e_test.cpp).
 
 #include "logging/static/config_reader.h"
 
@@ -186,71 +187,6 @@ TEST(ConfigReader, RejectedValuesAreTracedAndTakeTheirDefaults) {
                                "GetBool: invalid bool value: yes", "GetEventLevel: invalid event level value: critical",
                                "GetBool: invalid bool value: on", "GetBool: invalid bool value: maybe",
                                "GetNumber: invalid number value: 12abc"}));
-}
-
-void Apply(const std::string& xml) {
-    Xml::Document document;
-    Xml::Error error;
-    ASSERT_TRUE(Xml::Parse(xml, document, error)) << error.Describe();
-    Logging::ApplyConfigurationDocument(M(), document, Logging::Platform::ExecutableBaseName());
-}
-
-class ConfigStatements : public ::testing::Test {
-protected:
-    void TearDown() override {
-        M().SetDefaultChannel("debugger");
-        M().RemoveChannel("re:cr\\..*");
-    }
-};
-
-TEST_F(ConfigStatements, StatementsRunInDocumentOrderAndElementsWithoutTheirAttributesAreIgnored) {
-    const Strings traces = ReaderTraces([] {
-        Apply(
-            "<config><logging>"
-            "<channel id=\"cr.a\" type=\"console\" level=\"error\"/>"
-            "<channel id=\"cr.b\" type=\"null\"/>"
-            "<channel id=\"cr.notype\"/><channel type=\"null\"/><stream id=\"cr.other\" type=\"null\"/>"
-            "<setlevel id=\"cr.a\" level=\"warning\"/><setlevel id=\"cr.b\"/>"
-            "<link id=\"cr.b\" to=\"cr.a\"/><link id=\"cr.b\"/>"
-            "<redirect id=\"cr.a\" to=\"cr.b\"/><redirect id=\"cr.b\"/>"
-            "<default id=\"cr.b\"/><default/>"
-            "</logging><logging><channel id=\"cr.second\" type=\"null\"/></logging></config>");
-    });
-    EXPECT_EQ(traces,
-              (Strings{"CreateChannel: cr.a (console)", "CreateChannel: cr.b (null)", "SetLevel: cr.a level=3",
-                       "LinkChannel: cr.b linked to cr.a", "RedirectChannel: cr.a->cr.b", "SetDefaultChannel: cr.b"}));
-}
-
-TEST_F(ConfigStatements, TheSectionIsFoundUnderConfigOrTheExecutablesNameOnly) {
-    const std::string exe = Logging::Platform::ExecutableBaseName();
-    const std::string body = "<logging><channel id=\"cr.x\" type=\"null\"/></logging>";
-    const Strings traces = ReaderTraces([&] {
-        Apply("<" + exe + ">" + body + "</" + exe + ">");
-        Apply("<hostprobe-other>" + body + "</hostprobe-other>");
-        Apply("<config><section>" + body + "</section></config>");
-        Apply("<Config>" + body + "</Config>");
-    });
-    EXPECT_EQ(traces, Strings{"CreateChannel: cr.x (null)"});
-}
-
-TEST_F(ConfigStatements, PropertiesAreSetAsStringsOrCheckedAsDwords) {
-    const Strings traces = ReaderTraces([] {
-        Apply(
-            "<config><logging><channel id=\"cr.p\" type=\"null\">"
-            "<property name=\"limit\" type=\"dword\"> 0x10 </property>"
-            "<property name=\"count\">7</property>"
-            "<property name=\"bad\" type=\"dword\">many</property>"
-            "<property name=\"real\" type=\"float\">1.5</property>"
-            "<property type=\"dword\">1</property><value name=\"v\">1</value>"
-            "</channel></logging></config>");
-    });
-    EXPECT_EQ(traces,
-              (Strings{"CreateChannel: cr.p (null)", "SetProp: channel=cr.p limit=0x10",
-                       "SetProp: channel=cr.p count=7", "SetProp: channel=cr.p bad=many. Failed rc=9",
-                       "PropReader: invalid dword property: bad", "PropReader: unsupported property type: float"}));
-    std::string value;
-    EXPECT_EQ(M().GetProperty("cr.p", "limit", value), 0);
-    EXPECT_EQ(value, "0x10");
 }
 
 class ConfigFiles : public ::testing::Test {
