@@ -38,6 +38,7 @@ public:
     bool DeliverFatal(TraceRecord& record);
 
 private:
+    bool WaitDelivered(const TraceRecord* record, DWORD timeoutMs);
     enum class Next { Continue, DropMember, End };
     // One object of the wait set and what to do when it is signalled.
     struct WaitMember {
@@ -62,7 +63,10 @@ private:
     Common::UniqueHandle stopEvent_;
     ThreadHandle thread_;
     std::atomic<bool> stopping_{false};
+    // One fatal record at a time: the one waiting for the worker, and the last it wrote.
+    std::atomic<bool> fatalBusy_{false};
     std::atomic<TraceRecord*> pendingFatal_{nullptr};
+    std::atomic<const TraceRecord*> delivered_{nullptr};
 };
 
 bool ControlWorker::Start(const WorkerSettings& settings) {
@@ -174,10 +178,12 @@ ControlWorker::Next ControlWorker::OnWakeUp() {
         return Next::End;
     }
     if (received && datagram == kFatalDatagram) {
-        if (TraceRecord* record = pendingFatal_.exchange(nullptr)) {
+        TraceRecord* record = pendingFatal_.exchange(nullptr);
+        if (record != nullptr) {
             DeliverRecord(*record);
         }
         FlushAllChannels();
+        delivered_.store(record);
         ::SetEvent(fatalDoneEvent_.get());
     }
     return wakeUp_->StartReceive() ? Next::Continue : Next::DropMember;
@@ -197,26 +203,41 @@ ControlWorker::Next ControlWorker::OnPipe() {
 
 bool ControlWorker::DeliverFatal(TraceRecord& record) {
     SharedGuard guard(lifecycle_);
-    if (!thread_ || ThreadId(thread_) == ::GetCurrentThreadId()) {
+    if (!thread_ || ThreadId(thread_) == ::GetCurrentThreadId() || fatalBusy_.exchange(true)) {
         return false;
     }
-    TraceRecord* none = nullptr;
-    ::ResetEvent(fatalDoneEvent_.get());
-    if (!pendingFatal_.compare_exchange_strong(none, &record)) {
-        return false;  // another fatal record is on its way
+    delivered_.store(nullptr);
+    pendingFatal_.store(&record);
+    constexpr DWORD kTakeWaitMs = 10000;
+    bool done = wakeUp_->SendTo(wakeUp_->Port(), kFatalDatagram) && WaitDelivered(&record, kTakeWaitMs);
+    if (!done) {
+        TraceRecord* mine = &record;
+        if (pendingFatal_.compare_exchange_strong(mine, nullptr)) {
+            fatalBusy_.store(false);
+            return false;  // the worker never took it
+        }
+        // The worker is writing the record, which lives on our stack until it is done.
+        done = WaitDelivered(&record, INFINITE);
     }
-    constexpr DWORD kClaimWaitMs = 10000;
-    if (wakeUp_->SendTo(wakeUp_->Port(), kFatalDatagram) &&
-        ::WaitForSingleObject(fatalDoneEvent_.get(), kClaimWaitMs) == WAIT_OBJECT_0) {
-        return true;
+    fatalBusy_.store(false);
+    return done;
+}
+
+bool ControlWorker::WaitDelivered(const TraceRecord* record, DWORD timeoutMs) {
+    const ULONGLONG deadline = timeoutMs == INFINITE ? 0 : ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (delivered_.load() == record) {
+            return true;
+        }
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD remaining =
+            timeoutMs == INFINITE ? INFINITE : (now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+        if (::WaitForSingleObject(fatalDoneEvent_.get(), remaining) != WAIT_OBJECT_0) {
+            return delivered_.load() == record;
+        }
+        // Another record's signal, or ours: the check above tells, after the reset.
+        ::ResetEvent(fatalDoneEvent_.get());
     }
-    TraceRecord* mine = &record;
-    if (pendingFatal_.compare_exchange_strong(mine, nullptr)) {
-        return false;  // the worker never took it
-    }
-    // The worker is writing the record: it lives on our stack until the worker is done.
-    ::WaitForSingleObject(fatalDoneEvent_.get(), INFINITE);
-    return true;
 }
 
 // Made at the first Initialize, after the manager: it is destroyed before the manager.

@@ -43,7 +43,8 @@ void RegisterReleaseHook(void (*hook)());
 void DeliverRecord(TraceRecord& record);
 
 // Delivers a fatal record and flushes every channel: on the worker thread when one runs, whose
-// stack and state are sound when the caller's may not be; on the caller's thread otherwise.
+// stack and state are sound when the caller's may not be; on the caller's thread otherwise (and
+// when another fatal record is on its way). Call it without holding the manager's lock.
 void DeliverFatalRecord(TraceRecord& record);
 
 // A back-end's own message, raised while it holds its locks: handed to the trace redirector
