@@ -3,8 +3,9 @@
 // working set is read from the ended process. Prints medians and their ratios.
 //   bench_hostprobe_run [runs]
 
-#include <psapi.h>
 #include <windows.h>
+// psapi.h needs the Windows types first.
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>

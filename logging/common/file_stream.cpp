@@ -4,12 +4,12 @@
 
 namespace Logging {
 
-FileStream::FileStream(const wchar_t* path) {
+FileStream::FileStream(const char* path) {
     if (path == nullptr) {
         Common::ReportAssertion("FileStream::FileStream", "logging/common/ifile", __LINE__);
         return;
     }
-    file_.reset(_wfopen(path, L"r"));
+    file_.reset(std::fopen(path, "r"));
 }
 
 bool FileStream::ReadAll(std::string& bytes, size_t limit) {

@@ -11,7 +11,7 @@ namespace Logging {
 
 class FileStream {
 public:
-    explicit FileStream(const wchar_t* path);
+    explicit FileStream(const char* path);
 
     bool IsOpen() const { return file_ != nullptr; }
     // Reads the rest of the file, at most `limit` bytes; false when it could not be read.

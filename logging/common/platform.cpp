@@ -81,21 +81,15 @@ std::wstring ExecutablePath() {
 
 }  // namespace
 
-std::wstring ExecutableDirectory() {
-    const std::wstring path = ExecutablePath();
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::vector<std::wstring> ListFiles(const std::wstring& directory, const wchar_t* pattern) {
-    std::vector<std::wstring> names;
-    std::wstring query = directory;
-    if (!query.empty() && query.back() != L'\\') {
-        query += L'\\';
+std::vector<std::string> ListFiles(const std::string& directory, const char* pattern) {
+    std::vector<std::string> names;
+    std::string query = directory;
+    if (!query.empty() && query.back() != '\\') {
+        query += '\\';
     }
     query += pattern;
-    WIN32_FIND_DATAW found;
-    const Common::UniqueFind search(::FindFirstFileW(query.c_str(), &found));
+    WIN32_FIND_DATAA found;
+    const Common::UniqueFindHandle search(::FindFirstFileA(query.c_str(), &found));
     if (!search) {
         return names;
     }
@@ -103,8 +97,21 @@ std::vector<std::wstring> ListFiles(const std::wstring& directory, const wchar_t
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             names.emplace_back(found.cFileName);
         }
-    } while (::FindNextFileW(search.get(), &found));
+    } while (::FindNextFileA(search.get(), &found));
     return names;
+}
+
+std::string ToAnsi(std::wstring_view text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    const int size = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, &narrow[0], bytes, nullptr, nullptr);
+    }
+    return narrow;
 }
 
 std::string ExecutableBaseName() {
@@ -131,6 +138,22 @@ std::string ExecutableBaseName() {
                               nullptr);
     }
     return narrow;
+}
+
+std::string ExecutableDirectory() {
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return std::string();
+        }
+        if (length < path.size()) {
+            const std::string full(path.data(), length);
+            const size_t slash = full.rfind('\\');
+            return slash != std::string::npos ? full.substr(0, slash) : std::string();
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
 uint64_t MonotonicMilliseconds() {

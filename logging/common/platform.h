@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Logging {
@@ -32,12 +33,16 @@ uint32_t CurrentProcessId();
 // The executable's file name without folder and extension ("hostprobe").
 std::string ExecutableBaseName();
 
-// The executable's folder: its module path up to the last "\", which is left out.
-std::wstring ExecutableDirectory();
+// The directory of the running executable, without a trailing "\" (empty when unknown).
+std::string ExecutableDirectory();
 
 // The names of the files (not folders) of `directory` that match `pattern` ("*.config"), in the
 // order the directory lists them.
-std::vector<std::wstring> ListFiles(const std::wstring& directory, const wchar_t* pattern);
+std::vector<std::string> ListFiles(const std::string& directory, const char* pattern);
+
+// Text in the ANSI code page, in which the library's narrow names and paths are (as the
+// runtime's file calls read them); a character the code page lacks becomes "?".
+std::string ToAnsi(std::wstring_view text);
 
 // A monotonic clock in milliseconds, for durations.
 uint64_t MonotonicMilliseconds();

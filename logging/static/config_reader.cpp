@@ -24,8 +24,10 @@ LoggingManager::Impl& Self(LoggingManager& manager) {
 // A reader's message, for the channel of the manager it configures.
 #define CONFIG_TRACE(manager, ...) Self(manager).SelfTrace(__LINE__, __VA_ARGS__)
 
+// Attribute values, like every name and path of the library, in the ANSI code page.
 std::optional<std::string> Text(const Xml::Element& element, const char* name) {
-    return element.AttributeUtf8(name);
+    const std::wstring* value = element.FindAttribute(name);
+    return value != nullptr ? std::optional<std::string>(Platform::ToAnsi(*value)) : std::nullopt;
 }
 
 // "true", "false", or an integer tested against 0.
@@ -34,7 +36,7 @@ std::optional<bool> ReadBool(const Xml::Element& element, const char* name) {
     if (value == nullptr) {
         return std::nullopt;
     }
-    const std::string text = Xml::ToUtf8(*value);
+    const std::string text = Platform::ToAnsi(*value);
     if (EqualsIgnoringCase(text, "true")) {
         return true;
     }
@@ -266,9 +268,9 @@ void PropReader::HandleElement(const Xml::Element& element) {
     }
     const std::string type = Text(element, "type").value_or("string");
     if (type == "string") {
-        manager_.SetProperty(channel_.c_str(), name->c_str(), element.TextUtf8().c_str());
+        manager_.SetProperty(channel_.c_str(), name->c_str(), Platform::ToAnsi(element.Text()).c_str());
     } else if (type == "dword") {
-        manager_.SetProperty(channel_.c_str(), name->c_str(), element.TrimmedTextUtf8().c_str());
+        manager_.SetProperty(channel_.c_str(), name->c_str(), Platform::ToAnsi(element.TrimmedText()).c_str());
         uint32_t value = 0;
         if (manager_.GetDWordProperty(channel_.c_str(), name->c_str(), value) != LOGGING_RC_NOERROR) {
             CONFIG_TRACE(manager_, "PropReader: invalid dword property: %s", name->c_str());
@@ -293,34 +295,34 @@ void ApplyConfigurationDocument(LoggingManager& manager, const Xml::Document& do
 }
 
 void ReadConfiguration(LoggingManager& manager, const std::string& directory, const std::string& name, uint32_t mode) {
-    std::wstring folder = directory.empty() ? Platform::ExecutableDirectory() : Xml::Key(directory).Text();
-    if (!folder.empty() && folder.back() == L'\\') {
+    std::string folder = directory.empty() ? Platform::ExecutableDirectory() : directory;
+    if (!folder.empty() && folder.back() == '\\') {
         folder.pop_back();
     }
     const std::string executableName = Platform::ExecutableBaseName();
-    std::vector<std::wstring> paths;
+    std::vector<std::string> paths;
     if (mode == 3) {
-        paths.push_back(folder + L"\\" + Xml::Key(name).Text());
+        paths.push_back(folder + "\\" + name);
     } else {
-        CONFIG_TRACE(manager, "Parsing configuration files: %s\\*.config", Xml::ToUtf8(folder).c_str());
+        CONFIG_TRACE(manager, "Parsing configuration files: %s\\*.config", folder.c_str());
         const std::string wanted = executableName + ".config";
-        for (const std::wstring& file : Platform::ListFiles(folder, L"*.config")) {
-            const std::wstring path = folder + L"\\" + file;
-            const std::string shown = Xml::ToUtf8(path);
-            if (file.size() < 7 || !EqualsIgnoringCase(Xml::ToUtf8(file.substr(file.size() - 7)), ".config")) {
+        for (const std::string& file : Platform::ListFiles(folder, "*.config")) {
+            const std::string path = folder + "\\" + file;
+            // The pattern may also match names whose short form ends so.
+            if (file.size() < 7 || !EqualsIgnoringCase(std::string_view(file).substr(file.size() - 7), ".config")) {
                 continue;
             }
             if (mode == 1 &&
-                (shown.size() < wanted.size() ||
-                 !EqualsIgnoringCase(std::string_view(shown).substr(shown.size() - wanted.size()), wanted))) {
-                CONFIG_TRACE(manager, "Skip %s", shown.c_str());
+                (path.size() < wanted.size() ||
+                 !EqualsIgnoringCase(std::string_view(path).substr(path.size() - wanted.size()), wanted))) {
+                CONFIG_TRACE(manager, "Skip %s", path.c_str());
                 continue;
             }
             paths.push_back(path);
         }
     }
-    for (const std::wstring& path : paths) {
-        CONFIG_TRACE(manager, "Processing %s", Xml::ToUtf8(path).c_str());
+    for (const std::string& path : paths) {
+        CONFIG_TRACE(manager, "Processing %s", path.c_str());
         FileStream stream(path.c_str());
         std::string bytes;
         if (!stream.ReadAll(bytes, Xml::kMaxDocumentBytes + 1)) {

@@ -120,13 +120,7 @@ protected:
     std::string Folder() const { return dir.narrowPath().substr(0, dir.narrowPath().size() - 1); }
     std::string PathOf(const std::string& name) const { return dir.narrowPath() + name; }
     // The "*.config" files in the order the folder lists them, which is the order they are read.
-    std::vector<std::string> Listed() const {
-        std::vector<std::string> names;
-        for (const std::wstring& name : Logging::Platform::ListFiles(dir.path(), L"*.config")) {
-            names.emplace_back(name.begin(), name.end());
-        }
-        return names;
-    }
+    std::vector<std::string> Listed() const { return Logging::Platform::ListFiles(dir.narrowPath(), "*.config"); }
     // What the library traces before the first file: the driver's own channel, the search.
     std::vector<std::string> Start() const {
         return {"CreateChannel: debugger (custom)", "Parsing configuration files: " + Folder() + "\\*.config"};
@@ -187,7 +181,9 @@ TEST_F(ConfiguredHostprobe, ChannelAttributesShapeEachChannelsLines) {
         "stderr=\"0\" msgprefix=\"[{pname}] \"/>\n"
         "<channel id=\"f\" type=\"console\" level=\"loud\" flags=\"signature loud\" stderr=\"false\"/>\n"
         "<link id=\"a\" to=\"debugger\"/><link id=\"b\" to=\"debugger\"/><link id=\"c\" to=\"debugger\"/>\n"
-        "<link id=\"d\" to=\"debugger\"/><link id=\"e\" to=\"debugger\"/><link id=\"f\" to=\"debugger\"/>\n");
+        "<link id=\"d\" to=\"debugger\"/><link id=\"e\" to=\"debugger\"/><link id=\"f\" to=\"debugger\"/>\n"
+        "<channel id=\"g\" type=\"sharedfile\" file=\"shared.log\" maxsize=\"0x10000\" flags=\"signature eol\" "
+        "level=\"warn\"/>\n<link id=\"g\" to=\"debugger\"/>\n");
     // Each record reaches the linked channels in link order; on standard output b, d, e and f.
     std::string out;
     for (const DetectorLine& entry : kDetectorLines) {
@@ -206,6 +202,9 @@ TEST_F(ConfiguredHostprobe, ChannelAttributesShapeEachChannelsLines) {
     EXPECT_EQ(std::regex_replace(run.out, stamp, "<time> hostprobe(<pid>) <tid> "), out);
     EXPECT_EQ(run.err, Written("W", [](const DetectorLine& e) { return Signed(e, "[a] "); }));
     EXPECT_EQ(run.report, Report(true));
+    // A file name without a folder lands beside the program.
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"shared.log"),
+              Written("W", [](const DetectorLine& e) { return Signed(e, "", "\r\n"); }));
 }
 
 TEST_F(ConfiguredHostprobe, FilesAreReadInListingOrderPastSyntaxErrorsAndForeignRoots) {

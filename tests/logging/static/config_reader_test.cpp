@@ -211,10 +211,10 @@ TEST_F(ConfigFiles, ModeOneReadsOnlyTheExecutablesFileModeThreeOnlyTheNamedOne) 
     Write("other.xml", "cr.xml");
     const std::string folder = dir_.narrowPath().substr(0, dir_.narrowPath().size() - 1);
     Strings expected = {"Parsing configuration files: " + folder + "\\*.config"};
-    for (const std::wstring& file : Logging::Platform::ListFiles(dir_.path(), L"*.config")) {
-        const std::string path = dir_.narrowPath() + std::string(file.begin(), file.end());
-        expected.push_back(file == L"other.config" ? "Skip " + path : "Processing " + path);
-        if (file != L"other.config") {
+    for (const std::string& file : Logging::Platform::ListFiles(dir_.narrowPath(), "*.config")) {
+        const std::string path = dir_.narrowPath() + file;
+        expected.push_back(file == "other.config" ? "Skip " + path : "Processing " + path);
+        if (file != "other.config") {
             expected.push_back("CreateChannel: cr.own (null)");
         }
     }

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "logging/channel_config.h"
+#include "logging/common/platform.h"
 #include "logging/logging_manager.h"
 #include "logging/static/backend.h"
 #include "logging/static/manager_internal.h"
 #include "logging/static/trace_points.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -302,6 +304,24 @@ TEST_F(ControlCommands, TuneAppliesTheConfigurationOrRepliesWithTheManagersCode)
     EXPECT_EQ(Cmd("tune cc#a console"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune panic null"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune cc.a file"), "Error: invalid file name");
+}
+
+TEST_F(ControlCommands, TuneMakesFileWritingChannelsWhosePropertiesShowInConfig) {
+    const TestSupport::TempDir dir;
+    const std::string folder = dir.narrowPath();
+    EXPECT_EQ(Cmd("tune cc.s sharedfile file=" + folder + "s.log maxSize=4096 timeout=100"), "ok");
+    EXPECT_EQ(Cmd("config cc.s"),
+              "name=cc.s,type=sharedfile,enabled=yes,level=INFORMATION,flags=OF_TIMESTAMP | OF_TZD | "
+              "OF_PNAME | OF_PID | OF_TID | OF_SIGNATURE | OF_DUMPERROR | OF_NATIVE_EOL,msgprefix=,"
+              "redirect=<not redirected>,links=<no links>,maxSize=4096,timeout=100,file=" +
+                  folder + "s.log,homeDir=" + Logging::Platform::ExecutableDirectory() + ",oneday=0,number-of-logs=2");
+    EXPECT_EQ(Cmd("prop cc.s maxSize=0x2000"), "ok");
+    EXPECT_EQ(Cmd("prop cc.s maxSize"), "maxSize=8192");
+    EXPECT_EQ(Cmd("prop cc.s file=other.log"), "Error: unable to set property: LOGGING_RC_READ_ONLY");
+    EXPECT_EQ(Cmd("tune cc.f filefolder folder=" + folder + " prefix=p extension=txt maxFiles=3 maxAge=2"), "ok");
+    EXPECT_EQ(Cmd("prop cc.f maxFiles"), "maxFiles=3");
+    EXPECT_EQ(Cmd("prop cc.f extension"), "extension=txt");
+    EXPECT_EQ(Cmd("delete re:cc\\.[sf]"), "ok");
 }
 
 TEST_F(ControlCommands, ACommandListRunsEachCommandInTurn) {
