@@ -74,6 +74,9 @@ TestSupport::ProcessResult RunChild(const std::wstring& command, const std::wstr
 }
 
 const std::string kReport = "Assertion failed: x > 0, file src/unit, line 12\r\n", kReturned = "returned 1\r\n";
+// The child's hook prints the outer report and asserts again: that one reaches the log only.
+const std::string kOuter = "Assertion failed: outer, file src/unit, line 40\r\n",
+                  kNested = "Assertion failed: nested, file src/unit, line 41\r\n" + kReturned;
 // A stack-trace line: "0x" and upper-case hexadecimal digits, then the symbol and source line when known.
 const std::string kFrame = "0x[0-9A-F]+( [^\r\n]*)?", kFrames = "(" + kFrame + "\r\n)*";
 
@@ -97,6 +100,8 @@ TEST(AssertReporting, DestinationsDecisionsAndAbort) {
         {L"stack", L"stack abort", L"stdout", 3, "", ""},  // a stack trace needs an output
         {L"long", L"log", L"stdout", 0, kReturned, ""},
         {L"long", L"log abort", L"stdout", 3, "", ""},
+        {L"nested", L"log event", L"stdout", 0, kOuter + "hook: " + kOuter + kNested + kReturned, ""},
+        {L"nested", L"event abort", L"", 3, "hook: " + kOuter + "returned 1\r\n", ""},
     };
     for (const auto& c : cases) {
         const auto r = RunChild(c.command, c.mode, c.logFile);
@@ -123,6 +128,11 @@ TEST(AssertReporting, StackTraceStartsAtTheCallerOfTheReport) {
                                                  "runtime_child\\.cpp, line [0-9]+\r\n" +
                                                  kFrames + "0x[0-9A-F]+ main .*\r\n" + kFrames + kReturned)))
         << out;
+    // An assertion raised by the trace hook adds no stack trace of its own.
+    const std::string nested = RunChild(L"nested", L"log event stack", L"stdout").out;
+    EXPECT_TRUE(std::regex_match(nested, std::regex(kOuter + "hook: " + kOuter + kNested + kFrames + "hook: (" +
+                                                    kFrame + "\r\n)*" + kFrame + "\r\n" + kNested + kReturned)))
+        << nested;
     // Too long a report line leaves out the line but not the stack trace.
     const std::string longOut = RunChild(L"long", L"log stack", L"stdout").out;
     EXPECT_TRUE(std::regex_match(longOut, std::regex(kFrame + "\r\n" + kFrames + kReturned))) << longOut;

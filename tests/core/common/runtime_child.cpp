@@ -3,6 +3,7 @@
 //   locales                         the catalogue locale list, a comma after each
 //   race                            what 16 threads see on the first catalogue lookup, then its text
 //   report | twice | stack | long   assertions, each followed by "returned <n>"
+//   nested                          an assertion whose trace hook prints its text and asserts
 
 #include <fcntl.h>
 #include <io.h>
@@ -30,6 +31,19 @@ __attribute__((noinline)) void Report(const char* expression, int line) {
 __attribute__((noinline)) void ChildRaisesAssertion() {
     Report("stack", 30);
     std::fflush(stdout);  // keeps this frame from being a tail call
+}
+
+// Prints what it receives and asserts again; below the third level only, so that reporting
+// without a guard against re-entry ends as well.
+void AssertingHook(int32_t, uint16_t, uint16_t, const char* text) {
+    static int depth = 0;
+    std::printf("hook: %s\n", text);
+    std::fflush(stdout);
+    if (depth < 3) {
+        ++depth;
+        Report("nested", 41);
+        --depth;
+    }
 }
 
 }  // namespace AssertChild
@@ -60,6 +74,9 @@ int main(int argc, char** argv) {
     if (command == "twice") {
         AssertChild::Report("first", 1);
         AssertChild::Report("second", 2);
+    } else if (command == "nested") {
+        Common::SetAssertionTraceHook(AssertChild::AssertingHook);
+        AssertChild::Report("outer", 40);
     } else if (command == "stack") {
         AssertChild::ChildRaisesAssertion();
     } else if (command == "report" || command == "long") {
