@@ -10,6 +10,7 @@
 
 #include "core/common/catalogue_image.h"
 #include "core/common/catalogue_lookup.h"
+#include "core/common/utf.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -103,7 +104,20 @@ TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
     EXPECT_EQ(Common::ParseLanguageIdList(L"0416", 2), (std::vector<uint16_t>{0x04}));
     // English is the root entry, tried in its place in the list.
     EXPECT_EQ(Common::LocalisedEntryNames({"de", "en", "fr"}, "x"), (Strings{"de/x", "x", "fr/x"}));
-    EXPECT_EQ(Common::SideArchivePath(L"C:\\tools.v2\\hostprobe"), L"C:\\tools.v2\\hostprobe.dat");
+    // The extension follows the last "." after the last "/"; a backslash separates nothing.
+    const std::pair<std::wstring, std::wstring> sideFiles[] = {
+        {L"C:\\tools\\hostprobe.exe", L"C:\\tools\\hostprobe.dat"},
+        {L"C:/tools.v2/host.probe.exe", L"C:/tools.v2/host.probe.dat"},
+        {L"C:/tools.v2/hostprobe", L"C:/tools.v2/hostprobe.dat"},
+        {L"C:\\tools.v2\\hostprobe", L"C:\\tools.dat"},
+        {L"C:/tools.v2\\hostprobe", L"C:/tools.dat"},
+        {L"hostprobe", L"hostprobe.dat"},
+        {L"hostprobe.", L"hostprobe.dat"},
+        {L".config", L".dat"},
+        {L"", L".dat"}};
+    for (const auto& [path, side] : sideFiles) {
+        EXPECT_EQ(Common::SideArchivePath(path), side) << Common::Utf16ToUtf8(path);
+    }
 }
 
 // The end-to-end tests run runtime_child.exe, which carries the shipped archive. Under Wine a
