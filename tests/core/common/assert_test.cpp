@@ -32,7 +32,8 @@ TEST(AssertLogic, ModeSettingAndTexts) {
                  {0x42, false, {"  debug   stack "}},
                  {0, false, {" "}},
                  {kAll, false, {"0", "0x0", "0x1g", "123456789", "a0x1", " 12", "-1"}},
-                 {kAll, false, {"log bogus", "LOG", "log,abort", "log\tabort", "logs"}}};
+                 {kAll, true, {"log bogus", "bogus log", "debug 0 log"}},
+                 {kAll, false, {"LOG", "log,abort", "log\tabort", "logs"}}};
     for (const auto& c : cases) {
         for (const char* value : c.values) {
             const Common::AssertModeSetting setting = Common::ParseAssertMode(value);
@@ -118,6 +119,11 @@ TEST(AssertReporting, DestinationsDecisionsAndAbort) {
     EXPECT_EQ(RunChild(L"twice", L"log", path).out, kReturned + kReturned);
     RunChild(L"twice", L"log", path);
     EXPECT_EQ(TestSupport::ReadFileBytes(path), "earlier\n" + twice + twice);
+    // An unknown word ignores every assertion, but "log" still opens the destination.
+    const std::wstring ignored = dir.path() + L"ignored.log";
+    EXPECT_EQ(RunChild(L"report", L"bogus log", ignored).out, "returned 0\r\n");
+    EXPECT_NE(::GetFileAttributesW(ignored.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(TestSupport::ReadFileBytes(ignored), "");
 }
 
 TEST(AssertReporting, StackTraceStartsAtTheCallerOfTheReport) {
