@@ -1,6 +1,7 @@
 // Child program of the common-runtime tests, with hostprobe.exe's appended archive. It prints:
 //   texts <index>...                the catalogue texts, one a line, in UTF-8
 //   locales                         the catalogue locale list, a comma after each
+//   fulltext                        a two-record error's full text at levels 1 to 5, a blank line after each
 //   race                            what 16 threads see on the first catalogue lookup, then its text
 //   report | twice | stack | long   assertions, each followed by "returned <n>"
 //   nested                          an assertion whose trace hook prints its text and asserts
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "core/common/assert.h"
+#include "core/common/error.h"
 #include "core/common/message_catalogue.h"
 #include "core/common/utf.h"
 
@@ -86,6 +88,12 @@ int main(int argc, char** argv) {
         std::string out = command == "race" ? RaceForTheFirstLookup() : "";
         for (int i = 2; command == "texts" && i < argc; ++i) {
             out += Common::Utf16ToUtf8(Common::GetMessageText(static_cast<Common::MessageId>(atoi(argv[i])))) + "\n";
+        }
+        for (int32_t level = 1; command == "fulltext" && level <= 5; ++level) {
+            const Common::Error cause = Common::Error::FromText({0x2B, "src/cause", "Child::Cause", 6}, 0x21, L"inner");
+            const Common::Error error =
+                Common::Error::FromText({0x2A, "src/unit", "Child::Fail", 5}, 0x20, L"outer").AddCause(cause);
+            out += Common::Utf16ToUtf8(error.FullText(level, "main")) + "\n\n";
         }
         for (const auto& locale : command == "locales" ? Common::GetLocaleList() : std::vector<std::string>()) {
             out += locale + ",";
