@@ -25,7 +25,8 @@ const std::string kRoots[] = {"SOFTWARE\\Microsoft\\Exchange", "SOFTWARE\\Micros
 const std::wstring kNoLibrary = L"Caf\u00e9 \u0416\u0443\u043a \U0001F600";
 
 std::string Line(const std::string& text, const char* function = "GetExchangeVersionFromSetupKey") {
-    return DetectionTest::Line("Exchange Native", text, std::string("MsExchange::NativeDetectionAddon::") + function);
+    return DetectionTest::Line("Exchange Native", text, std::string("MsExchange::NativeDetectionAddon::") + function,
+                               "enterprise/applications/msexchange/detection/exchange_native_detection_addon");
 }
 const std::string kDetected = Line("I Microsoft Exchange detected", "GetMachineInstalledApplications");
 const std::string kNotDetected = Line("I Microsoft Exchange not detected", "GetMachineInstalledApplications");
@@ -184,6 +185,12 @@ TEST_F(ExchangeDetection, RootsAreProbedInOrderUntilTheFirstMatch) {
           {Line("W Failed to open mailbox role registry key: " + kRoots[0] + "\\MailboxRole (error=2)",
                 "GetMailboxRoleVersion"),
            kDetected});
+    Check("majors disagree, then agree at the next root",
+          {{0, L"\\Setup", {Msi(L"{dir}e14")}},
+           {0, L"\\MailboxRole", {Configured(L"15.1.2507.6")}},
+           {1, L"\\Setup", {Msi(L"{dir}e15")}},
+           {1, L"\\MailboxRole", {Configured(L"15.1.2507.6")}}},
+          {kDetected});
     Check("first root matches",
           {{0, L"\\Setup", {Msi(L"{dir}e15")}}, {0, L"\\MailboxRole", {Configured(L"15.1")}}, {2, L"\\Setup", {}}},
           {kDetected});
