@@ -3,9 +3,15 @@
 // Owner types for Win32 and COM resources. A raw handle appears only at the call that
 // produces it and is adopted on the same line; cleanup then happens on every path.
 
+// Winsock 2 first: <windows.h> must not bring in the old Winsock header before it.
+#include <winsock2.h>
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
+// The runtime's descriptors and zlib's streams.
+#include <io.h>
+#include <zlib.h>
 
 #include <utility>
 
@@ -66,6 +72,11 @@ struct FileHandleTraits {
     static pointer Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(pointer h) { ::CloseHandle(h); }
 };
+struct FindTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) { ::FindClose(h); }
+};
 struct HkeyTraits {
     using pointer = HKEY;
     static pointer Invalid() { return nullptr; }
@@ -86,14 +97,27 @@ struct BstrTraits {
     static pointer Invalid() { return nullptr; }
     static void Close(pointer s) { ::SysFreeString(s); }
 };
+struct FdTraits {
+    using pointer = int;
+    static pointer Invalid() { return -1; }
+    static void Close(pointer fd) { ::_close(fd); }
+};
+struct GzFileTraits {
+    using pointer = gzFile;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer file) { ::gzclose(file); }
+};
 }  // namespace Detail
 
 using UniqueHandle = UniqueAny<Detail::HandleTraits>;          // events, threads, mutexes
 using UniqueFileHandle = UniqueAny<Detail::FileHandleTraits>;  // CreateFile, pipes
+using UniqueFindHandle = UniqueAny<Detail::FindTraits>;        // FindFirstFile
 using UniqueHkey = UniqueAny<Detail::HkeyTraits>;
 using UniqueModule = UniqueAny<Detail::ModuleTraits>;
 using UniqueLocal = UniqueAny<Detail::LocalTraits>;
 using UniqueBstr = UniqueAny<Detail::BstrTraits>;
+using UniqueFd = UniqueAny<Detail::FdTraits>;          // C runtime descriptors (_sopen, _open_osfhandle)
+using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;  // zlib streams; gzclose also closes their descriptor
 
 // A COM interface pointer that releases its reference on every path.
 template <typename T>
@@ -185,6 +209,38 @@ public:
 
 private:
     bool initialized_ = false;
+};
+
+namespace Detail {
+struct SocketTraits {
+    using pointer = SOCKET;
+    static pointer Invalid() { return INVALID_SOCKET; }
+    static void Close(pointer s) { ::closesocket(s); }
+};
+}  // namespace Detail
+
+using UniqueSocket = UniqueAny<Detail::SocketTraits>;
+
+// Balances a successful WSAStartup with WSACleanup.
+class WinsockScope {
+public:
+    WinsockScope() noexcept = default;
+    explicit WinsockScope(WORD version) noexcept {
+        WSADATA data;
+        started_ = ::WSAStartup(version, &data) == 0;
+    }
+    ~WinsockScope() {
+        if (started_) {
+            ::WSACleanup();
+        }
+    }
+    WinsockScope(const WinsockScope&) = delete;
+    WinsockScope& operator=(const WinsockScope&) = delete;
+
+    bool started() const noexcept { return started_; }
+
+private:
+    bool started_ = false;
 };
 
 }  // namespace Common

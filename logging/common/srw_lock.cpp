@@ -20,6 +20,9 @@ void SrwLock::UnlockShared() noexcept {
 void SrwLock::LockExclusive() noexcept {
     ::AcquireSRWLockExclusive(AsSrw(&state_));
 }
+bool SrwLock::TryLockExclusive() noexcept {
+    return ::TryAcquireSRWLockExclusive(AsSrw(&state_)) != 0;
+}
 void SrwLock::UnlockExclusive() noexcept {
     ::ReleaseSRWLockExclusive(AsSrw(&state_));
 }

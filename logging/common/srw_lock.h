@@ -14,6 +14,8 @@ public:
     void LockShared() noexcept;
     void UnlockShared() noexcept;
     void LockExclusive() noexcept;
+    // False, without waiting, when another holder has the lock.
+    bool TryLockExclusive() noexcept;
     void UnlockExclusive() noexcept;
 
 private:

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/common/assert.h"
+#include "logging/common/thread_slot.h"
 #include "logging/static/line_format.h"
 #include "logging/static/number_reader.h"
 
@@ -17,18 +18,59 @@ constexpr char kBackendSource[] = "logging/static/backend";
 
 Backend::~Backend() = default;
 
+namespace {
+
+// The back-ends the current thread is writing to, innermost first: a back-end may log while
+// it writes (its own errors, an assertion), and that record may come back to it or reach
+// another serialised back-end.
+struct WriteFrame {
+    const Backend* backend;
+    WriteFrame* outer;
+};
+
+ThreadSlot& CurrentWrites() {
+    // Never destroyed: static destructors may still log.
+    static ThreadSlot* const slot = new ThreadSlot;
+    return *slot;
+}
+
+}  // namespace
+
 void Backend::WriteRecord(TraceRecord& record) noexcept {
+    ThreadSlot& writes = CurrentWrites();
+    WriteFrame* const outer = reinterpret_cast<WriteFrame*>(writes.Get());
+    for (const WriteFrame* frame = outer; frame != nullptr; frame = frame->outer) {
+        if (frame->backend == this) {
+            // A record raised by this back-end's own write: writing it would wait for the lock
+            // this thread holds, or recurse without end.
+            return;
+        }
+    }
+    WriteFrame frame{this, outer};
+    writes.Set(reinterpret_cast<uintptr_t>(&frame));
     try {
-        if (SerialisesWrites()) {
+        if (!SerialisesWrites()) {
+            writeCount_.fetch_add(1, std::memory_order_relaxed);
+            Write(record);
+        } else if (outer == nullptr) {
             ExclusiveGuard guard(writeLock_);
             writeCount_.fetch_add(1, std::memory_order_relaxed);
             Write(record);
-        } else {
+        } else if (writeLock_.TryLockExclusive()) {
+            // Inside another back-end's write this thread never waits for a second lock: two
+            // threads doing so in opposite order would wait for each other for ever.
             writeCount_.fetch_add(1, std::memory_order_relaxed);
-            Write(record);
+            try {
+                Write(record);
+            } catch (...) {
+                writeLock_.UnlockExclusive();
+                throw;
+            }
+            writeLock_.UnlockExclusive();
         }
     } catch (...) {
     }
+    writes.Set(reinterpret_cast<uintptr_t>(outer));
 }
 
 bool Backend::IsFiltered(const TraceRecord& record) const {

@@ -1,5 +1,6 @@
 #include "logging/static/channel_graph.h"
 
+#include <set>
 #include <vector>
 
 namespace Logging {
@@ -13,8 +14,10 @@ std::vector<std::string_view> Successors(const ChannelMap& channels, std::string
         return next;
     }
     const Backend& backend = *it->second.backend;
+    // As in delivery: a redirected channel's links see nothing.
     if (!backend.GetRedirection().empty()) {
         next.push_back(backend.GetRedirection());
+        return next;
     }
     for (const std::string& link : backend.GetLinks()) {
         next.push_back(link);
@@ -24,33 +27,20 @@ std::vector<std::string_view> Successors(const ChannelMap& channels, std::string
 
 }  // namespace
 
-bool HasLoop(const ChannelMap& channels, std::string_view start) {
-    enum State : uint8_t { kOnPath = 1, kDone = 2 };
-    std::map<std::string_view, uint8_t> state;
-    struct Frame {
-        std::string_view name;
-        std::vector<std::string_view> next;
-        size_t index = 0;
-    };
-    std::vector<Frame> path;
-    path.push_back(Frame{start, Successors(channels, start)});
-    state[start] = kOnPath;
-    while (!path.empty()) {
-        Frame& top = path.back();
-        if (top.index == top.next.size()) {
-            state[top.name] = kDone;
-            path.pop_back();
+bool ReachesAChannelTwice(const ChannelMap& channels, std::string_view start) {
+    std::set<std::string_view> reached{start};
+    std::vector<std::string_view> pending = Successors(channels, start);
+    while (!pending.empty()) {
+        const std::string_view name = pending.back();
+        pending.pop_back();
+        if (channels.find(name) == channels.end()) {
             continue;
         }
-        const std::string_view next = top.next[top.index++];
-        const uint8_t seen = state[next];
-        if (seen == kOnPath) {
+        if (!reached.insert(name).second) {
             return true;
         }
-        if (seen == 0 && channels.find(next) != channels.end()) {
-            state[next] = kOnPath;
-            path.push_back(Frame{next, Successors(channels, next)});
-        }
+        const std::vector<std::string_view> next = Successors(channels, name);
+        pending.insert(pending.end(), next.begin(), next.end());
     }
     return false;
 }

@@ -21,8 +21,9 @@ struct ChannelEntry {
 
 using ChannelMap = std::map<std::string, ChannelEntry, std::less<>>;
 
-// True when the channels reachable from `start` along redirections and links form a loop.
-bool HasLoop(const ChannelMap& channels, std::string_view start);
+// True when a walk from `start` along redirections and links reaches some channel twice:
+// a loop, or two paths to one channel (which the manager rejects as well).
+bool ReachesAChannelTwice(const ChannelMap& channels, std::string_view start);
 
 // Drops every link to `name` and every redirection to it, so that no route points at a
 // channel that no longer exists.

@@ -66,11 +66,14 @@ std::string LoggingManager::Impl::Resolve(const char* name) const {
 
 std::string LoggingManager::Impl::ResolveForInspection(const char* name) {
     std::string resolved;
+    bool missingPredefined = false;
     {
         Lock lock(*this, kShared);
         resolved = Resolve(name);
+        missingPredefined = IsPredefined(resolved) && channels.find(resolved) == channels.end();
     }
-    if (IsPredefined(resolved)) {
+    // Only a creation needs the exclusive side, which makes every fast route stale.
+    if (missingPredefined) {
         Lock lock(*this, kExclusive);
         if (lock.Held()) {
             EnsurePredefined(resolved);
@@ -154,6 +157,17 @@ int32_t LoggingManager::Impl::CreateLocked(const std::string& name, const Channe
     return LOGGING_RC_NOERROR;
 }
 
+void LoggingManager::Impl::Forget(const std::string& name, const Backend* gone) {
+    ForgetReferencesTo(channels, name);
+    if (name == defaultChannel && !IsPredefined(name)) {
+        defaultChannel = "debugger";
+    }
+    // A handle of the host's own stays; ours must not keep writing to a closed back-end.
+    if (panic != nullptr && panic->Target.get() == gone) {
+        SetPanic(nullptr);
+    }
+}
+
 void LoggingManager::Impl::SetPanic(PanicLogicIf* handle) {
     PanicLogicIf* old = panic;
     panic = handle;
@@ -207,9 +221,14 @@ int32_t LoggingManager::TuneChannel(const char* name, const ChannelConfig& confi
         return impl.CreateLocked(resolved, config);
     }
     if (entry->backend->GetConfig().GetType() != type) {
-        entry->backend->Close();
+        const std::shared_ptr<Backend> old = std::move(entry->backend);
+        old->Close();
         impl.channels.erase(resolved);
-        return impl.CreateLocked(resolved, config);
+        const int32_t rc = impl.CreateLocked(resolved, config);
+        if (rc != LOGGING_RC_NOERROR) {
+            impl.Forget(resolved, old.get());
+        }
+        return rc;
     }
     const int32_t rc = entry->backend->SetConfig(resolved.c_str(), config);
     if (rc != LOGGING_RC_NOERROR) {
@@ -253,12 +272,10 @@ int32_t LoggingManager::RemoveChannel(const char* name) {
         if (it == impl.channels.end()) {
             continue;
         }
-        it->second.backend->Close();
+        const std::shared_ptr<Backend> gone = std::move(it->second.backend);
+        gone->Close();
         impl.channels.erase(it);
-        ForgetReferencesTo(impl.channels, removed);
-        if (removed == impl.defaultChannel && !IsPredefined(removed)) {
-            impl.defaultChannel = "debugger";
-        }
+        impl.Forget(removed, gone.get());
         impl.SelfTrace(__LINE__, "RemoveChannel: %s", removed.c_str());
     }
     return LOGGING_RC_NOERROR;
@@ -373,7 +390,7 @@ int32_t LoggingManager::RedirectChannel(const char* from, const char* to) {
         Backend& backend = *impl.Find(channel)->backend;
         std::string previous = backend.GetRedirection();
         backend.SetRedirection(target);
-        if (HasLoop(impl.channels, channel)) {
+        if (ReachesAChannelTwice(impl.channels, channel)) {
             backend.SetRedirection(std::move(previous));
             impl.SelfTrace(__LINE__, "RedirectChannel: invalid redirection %s->%s", channel.c_str(), target.c_str());
             result = LOGGING_RC_ENDLESS_LOOP;
@@ -419,7 +436,7 @@ int32_t LoggingManager::LinkChannel(const char* from, const char* to) {
             }
             continue;
         }
-        if (HasLoop(impl.channels, target)) {
+        if (ReachesAChannelTwice(impl.channels, target)) {
             backend.RemoveLink(channel);
             impl.SelfTrace(__LINE__, "LinkChannel: invalid link %s->%s", channel.c_str(), target.c_str());
             if (result == LOGGING_RC_NOERROR) {

@@ -108,7 +108,32 @@ void LoggingManager::Impl::ApplyPendingConfiguration() {
     }
 }
 
+namespace {
+
+// Records raised while delivering records, this deep, are dropped: whatever logs from inside a
+// delivery (a tracer, an assertion's trace, a back-end's error) can never recurse without end.
+constexpr uintptr_t kMaxNestedDeliveries = 8;
+
+class NestedDelivery {
+public:
+    explicit NestedDelivery(ThreadSlot& depth) : depth_(depth), outer_(depth.Get()) { depth_.Set(outer_ + 1); }
+    ~NestedDelivery() { depth_.Set(outer_); }
+    NestedDelivery(const NestedDelivery&) = delete;
+    NestedDelivery& operator=(const NestedDelivery&) = delete;
+    bool TooDeep() const { return outer_ >= kMaxNestedDeliveries; }
+
+private:
+    ThreadSlot& depth_;
+    uintptr_t outer_;
+};
+
+}  // namespace
+
 void LoggingManager::Impl::DeliverRecord(TraceRecord& record) {
+    const NestedDelivery nested(deliveryDepth);
+    if (nested.TooDeep()) {
+        return;
+    }
     constexpr std::string_view selfChannel = kSelfTraceChannel;
     constexpr size_t regexPrefixLength = sizeof kRegexPrefix - 1;
     std::string_view name = record.Channel() != nullptr ? record.Channel() : "";

@@ -91,6 +91,8 @@ struct LoggingManager::Impl {
     LockMode HeldMode() const { return static_cast<LockMode>(lockMode.Get()); }
 
     ThreadSlot lockMode;
+    // How many deliveries the current thread is inside of (a back-end or tracer that logs).
+    ThreadSlot deliveryDepth;
     SrwLock lock;
     ChannelMap channels;
     std::string defaultChannel = "debugger";
@@ -155,6 +157,9 @@ struct LoggingManager::Impl {
     std::vector<std::string> Matches(const std::string& name);
     std::vector<std::string> MatchesOrNone(const std::string& name);
     int32_t CreateLocked(const std::string& name, const ChannelConfig& config);
+    // After `name` stopped existing: no route points at it, the default and the panic handle
+    // do not name it.
+    void Forget(const std::string& name, const Backend* gone);
     void SetPanic(PanicLogicIf* handle);
 };
 

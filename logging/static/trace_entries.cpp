@@ -58,7 +58,8 @@ void WithRecord(int32_t level, CriticalEntry entry, const Fill& fill) {
 
 void LoggingManager::TraceFormatted(const char* channel, int32_t level, const TraceLocation& location,
                                     const char* format, va_list args) {
-    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+    if (IsInvalidPointer(channel) || !g_managerAlive.load(std::memory_order_relaxed) ||
+        impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kFormattedEntry, [&](TraceRecord& record) {
@@ -69,7 +70,8 @@ void LoggingManager::TraceFormatted(const char* channel, int32_t level, const Tr
 
 void LoggingManager::TraceText(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow,
                                const wchar_t* text) {
-    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+    if (IsInvalidPointer(channel) || !g_managerAlive.load(std::memory_order_relaxed) ||
+        impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kTextEntry, [&](TraceRecord& record) {
@@ -80,7 +82,8 @@ void LoggingManager::TraceText(const char* channel, int32_t level, uint16_t code
 
 void LoggingManager::TraceData(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow,
                                const wchar_t* text, const void* data, uint32_t size) {
-    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+    if (IsInvalidPointer(channel) || !g_managerAlive.load(std::memory_order_relaxed) ||
+        impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kDataEntry, [&](TraceRecord& record) {
@@ -90,7 +93,8 @@ void LoggingManager::TraceData(const char* channel, int32_t level, uint16_t code
 }
 
 void LoggingManager::TraceError(const char* channel, int32_t level, const Common::Error& error) {
-    if (!g_managerAlive.load(std::memory_order_relaxed) || impl_->CountedOnly(channel, level)) {
+    if (IsInvalidPointer(channel) || !g_managerAlive.load(std::memory_order_relaxed) ||
+        impl_->CountedOnly(channel, level)) {
         return;
     }
     WithRecord(level, kErrorEntry, [&](TraceRecord& record) {
@@ -118,22 +122,16 @@ void PanicTraceV(LoggingManager::Impl& impl, const char* format, va_list args) {
         record.SetFormatted("panic", ERROR_TRACE, TraceLocation{kSelfTraceSource, "Logging::LoggingManager", 0}, format,
                             copy);
         va_end(copy);
-        PanicLogicIf* panic = nullptr;
-        {
-            LoggingManager::Impl::Lock lock(impl, kShared);
-            panic = impl.panic;
-            if (panic != nullptr) {
-                panic->AddRef(panic);
-            }
-        }
-        if (panic != nullptr) {
+        // The write happens under the shared side of the lock, so that re-tuning or removing
+        // "panic" (exclusive) cannot close the back-end while its line is being written.
+        LoggingManager::Impl::Lock lock(impl, kShared);
+        if (PanicLogicIf* panic = impl.panic) {
             const std::string_view line = record.BuildLine(0x1000b4, std::string_view(), true);
             std::wstring wide(line.size(), L'\0');
             for (size_t i = 0; i < line.size(); ++i) {
                 wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
             }
             panic->TraceText(panic, ERROR_TRACE, 0, 0, wide.c_str());
-            panic->Release(panic);
         } else {
             DebuggerBackend debugger;
             DebuggerConfig config;
