@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -43,6 +44,10 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // The runtime leaves the standard streams unbuffered on a console or the NUL device, where
+    // every character would be a system call of its own; the report is flushed as a whole.
+    std::setvbuf(stdout, nullptr, _IOFBF, 16384);
+    std::setvbuf(stderr, nullptr, _IOFBF, 16384);
     const Hostprobe::Options options = Hostprobe::ParseOptions(argc, argv);
     if (!Hostprobe::IsValidFormat(options.format)) {
         std::cerr << "Error: Invalid format '" << options.format << "'. Valid formats: text, xml" << std::endl;

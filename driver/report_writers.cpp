@@ -1,20 +1,45 @@
 #include "driver/report_writers.h"
 
 #include <iostream>
+#include <string>
 
 namespace Hostprobe {
 
 namespace {
 
-void WriteSection(const char* section, const char* element, const std::vector<std::string>& entries) {
+void AppendSection(std::string& report, const char* section, const char* element,
+                   const std::vector<std::string>& entries) {
     if (entries.empty()) {
         return;
     }
-    std::cout << "  <" << section << ">" << std::endl;
+    report.append("  <").append(section).append(">\n");
     for (const std::string& entry : entries) {
-        std::cout << "    <" << element << ">" << EscapeXml(entry) << "</" << element << ">" << std::endl;
+        report.append("    <").append(element).append(">").append(EscapeXml(entry));
+        report.append("</").append(element).append(">\n");
     }
-    std::cout << "  </" << section << ">" << std::endl;
+    report.append("  </").append(section).append(">\n");
+}
+
+// The report leaves in one write and one flush: every write to an unbuffered stream (a
+// console, the NUL device) is a system call of its own.
+void WriteWhole(std::ostream& stream, const std::string& text) {
+    stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+    stream.flush();
+}
+
+std::string XmlReport(const DetectionResult& result) {
+    std::string report = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    report.append("<DetectionResult exitCode=\"").append(std::to_string(result.exitCode)).append("\">\n");
+    report.append("  <Applications>\n");
+    for (const std::string& id : result.applications) {
+        report.append("    <Application guid=\"").append(EscapeXml(id)).append("\"/>\n");
+    }
+    report.append("  </Applications>\n");
+    AppendSection(report, "Errors", "Error", result.errors);
+    AppendSection(report, "Warnings", "Warning", result.warnings);
+    AppendSection(report, "LogMessages", "Message", result.logMessages);
+    report.append("</DetectionResult>\n");
+    return report;
 }
 
 }  // namespace
@@ -36,26 +61,20 @@ std::string EscapeXml(const std::string& text) {
 }
 
 void WriteXmlReport(const DetectionResult& result) {
-    std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" << std::endl;
-    std::cout << "<DetectionResult exitCode=\"" << result.exitCode << "\">" << std::endl;
-    std::cout << "  <Applications>" << std::endl;
-    for (const std::string& id : result.applications) {
-        std::cout << "    <Application guid=\"" << EscapeXml(id) << "\"/>" << std::endl;
-    }
-    std::cout << "  </Applications>" << std::endl;
-    WriteSection("Errors", "Error", result.errors);
-    WriteSection("Warnings", "Warning", result.warnings);
-    WriteSection("LogMessages", "Message", result.logMessages);
-    std::cout << "</DetectionResult>" << std::endl;
+    WriteWhole(std::cout, XmlReport(result));
 }
 
 void WriteTextReport(const DetectionResult& result) {
+    std::string applications;
     for (const std::string& id : result.applications) {
-        std::cout << id << std::endl;
+        applications.append(id).append("\n");
     }
+    std::string messages;
     for (const std::string& message : result.logMessages) {
-        std::cerr << "[LOG] " << message << std::endl;
+        messages.append("[LOG] ").append(message).append("\n");
     }
+    WriteWhole(std::cout, applications);
+    WriteWhole(std::cerr, messages);
 }
 
 }  // namespace Hostprobe

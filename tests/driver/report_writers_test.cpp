@@ -20,6 +20,26 @@ std::string Capture(void (*writer)(const DetectionResult&), const DetectionResul
     return out.str() + "|" + err.str();
 }
 
+// Keeps what it is handed and counts the hand-overs; it has no buffer of its own,
+// so every write of the stream reaches it as it was made.
+class CountingBuffer : public std::streambuf {
+public:
+    std::string text;
+    int writes = 0;
+
+protected:
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+        ++writes;
+        text.append(bytes, static_cast<size_t>(count));
+        return count;
+    }
+    int_type overflow(int_type c) override {
+        ++writes;
+        text.push_back(traits_type::to_char_type(c));
+        return c;
+    }
+};
+
 TEST(EscapeXml, ReplacesEachSpecialByteOnceAndCopiesEveryOtherByte) {
     EXPECT_EQ(Hostprobe::EscapeXml("a\"b&c'd<e>f"), "a&quot;b&amp;c&apos;d&lt;e&gt;f");
     EXPECT_EQ(Hostprobe::EscapeXml("&amp;<<"), "&amp;amp;&lt;&lt;");  // escaped text is escaped again
@@ -67,6 +87,26 @@ TEST(WriteTextReport, ApplicationsToOutLogLinesToErrUnescapedNothingElse) {
     result.exitCode = 1;
     EXPECT_EQ(Capture(Hostprobe::WriteTextReport, result),
               "BC3DA61F-A909-4A22-852E-81B3D92A4B94\na<b\n|[LOG] I00000000: m&1\n[LOG] W00000000: m2\n");
+}
+
+// Every write to an unbuffered standard stream is a system call, so each stream gets its part
+// of the report in one write.
+TEST(ReportWriters, EachStreamGetsItsPartInOneWrite) {
+    DetectionResult result;
+    result.applications = {"BC3DA61F-A909-4A22-852E-81B3D92A4B94", "9127E80B-C6C3-4bbf-817D-517E4CE428FC"};
+    result.warnings = {"w"};
+    result.logMessages = {"I00000000: one", "W00000000: two"};
+    for (auto writer : {Hostprobe::WriteXmlReport, Hostprobe::WriteTextReport}) {
+        CountingBuffer out, err;
+        std::streambuf* oldOut = std::cout.rdbuf(&out);
+        std::streambuf* oldErr = std::cerr.rdbuf(&err);
+        writer(result);
+        std::cout.rdbuf(oldOut);
+        std::cerr.rdbuf(oldErr);
+        EXPECT_EQ(out.writes, 1);
+        EXPECT_EQ(out.text.back(), '\n');
+        EXPECT_LE(err.writes, 1);
+    }
 }
 
 }  // namespace
