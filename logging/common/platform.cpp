@@ -1,6 +1,7 @@
 #include "logging/common/platform.h"
 
 #include "core/common/handles.h"
+#include "logging/common/local_clock.h"
 
 #include <cstdlib>
 #include <vector>
@@ -9,18 +10,6 @@ namespace Logging {
 namespace Platform {
 
 namespace {
-
-LocalTime FromSystemTime(const SYSTEMTIME& t) {
-    LocalTime local;
-    local.year = t.wYear;
-    local.month = t.wMonth;
-    local.day = t.wDay;
-    local.hour = t.wHour;
-    local.minute = t.wMinute;
-    local.second = t.wSecond;
-    local.millisecond = t.wMilliseconds;
-    return local;
-}
 
 // Minutes since an arbitrary epoch, for the difference of two calendar times.
 int64_t MinutesOf(const SYSTEMTIME& t) {
@@ -34,12 +23,35 @@ int64_t MinutesOf(const SYSTEMTIME& t) {
     return static_cast<int64_t>(value.QuadPart / (10000000ull * 60));
 }
 
+uint64_t TicksOf(const FILETIME& time) {
+    return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+uint64_t UtcTicks() {
+    FILETIME now;
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return TicksOf(now);
+}
+
+// What GetLocalTime adds to the system time: the zone's current bias.
+int32_t LocalOffsetSeconds(uint64_t utcTicks) {
+    FILETIME utc;
+    utc.dwLowDateTime = static_cast<DWORD>(utcTicks);
+    utc.dwHighDateTime = static_cast<DWORD>(utcTicks >> 32);
+    FILETIME local;
+    if (!::FileTimeToLocalFileTime(&utc, &local)) {
+        return 0;
+    }
+    return static_cast<int32_t>((static_cast<int64_t>(TicksOf(local)) - static_cast<int64_t>(utcTicks)) /
+                                static_cast<int64_t>(kTicksPerSecond));
+}
+
+LocalClock g_localClock(UtcTicks, LocalOffsetSeconds);
+
 }  // namespace
 
 LocalTime LocalNow() {
-    SYSTEMTIME t;
-    ::GetLocalTime(&t);
-    return FromSystemTime(t);
+    return g_localClock.Now();
 }
 
 int32_t LocalUtcOffsetMinutes() {
