@@ -1,6 +1,7 @@
 # hostprobe: cross-built with MinGW-w64, run and tested under Wine.
 #   make run [ARGS=--format=xml]   build if needed, run hostprobe.exe, print the report
 #   make test                      configure, build, run every test
+#   make bench                     build, run the benchmarks, print one table (bench/README.md)
 BUILD ?= build
 ARGS ?=
 CMAKE_FLAGS ?=
@@ -34,7 +35,12 @@ dist: configure
 	cmake --build $(BUILD) --target hostprobe logctl logdemo
 	@scripts/make-dist.sh $(BUILD) dist
 
-bench: build
+# spdlog's and fmt's headers serve only the comparison benchmarks: installed here, then found by
+# configuring again.
+bench: configure
+	@scripts/install-bench-deps.sh
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
 	@scripts/run-benchmarks.sh $(BUILD)
 
 format:

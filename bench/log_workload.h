@@ -2,7 +2,9 @@
 
 // A logging workload for comparing file outputs: producer threads that log numbered records of
 // about 100 bytes as fast as they can, each call timed with the time-stamp counter, then a
-// drain until everything is on disk. Any logging call can be plugged in.
+// drain until everything is on disk. Any logging call can be plugged in. The benchmark
+// programs print their figures as "<key> <value>" lines, which scripts/bench_table.py puts
+// into one table; lines starting with "#" say how the figures were taken.
 
 #include <windows.h>
 
@@ -11,10 +13,24 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "core/common/handles.h"
+
 namespace Bench {
+
+// What every log line holds after its decoration, the same for every logger compared: with the
+// default decoration (timestamp with zone, thread id, signature) a line is about 100 bytes.
+constexpr char kPayload[] = "payload of a typical detector message";
+constexpr uint64_t kWarmUp = 10000;
+
+inline void PrintFigure(const std::string& key, double value) {
+    std::printf("%s %.6g\n", key.c_str(), value);
+    std::fflush(stdout);
+}
 
 // The time-stamp counter, calibrated against the performance counter.
 class TscClock {
@@ -64,6 +80,60 @@ struct Figures {
     double p99Ns = 0;
     double p999Ns = 0;
     double onDiskSeconds = 0;  // from the first record until the drain returned
+};
+
+inline void PrintFigures(const std::string& key, const Figures& figures) {
+    PrintFigure(key + ".rps", figures.recordsPerSecond);
+    PrintFigure(key + ".p50", figures.p50Ns);
+    PrintFigure(key + ".p99", figures.p99Ns);
+    PrintFigure(key + ".p999", figures.p999Ns);
+    PrintFigure(key + ".disk", figures.onDiskSeconds);
+}
+
+// A fresh folder below %TEMP%, emptied and removed at the end.
+class Folder {
+public:
+    explicit Folder(const char* name) {
+        char base[MAX_PATH];
+        ::GetTempPathA(sizeof base, base);
+        path_ = std::string(base) + name + "-" + std::to_string(::GetCurrentProcessId()) + "\\";
+        ::CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~Folder() {
+        Empty();
+        ::RemoveDirectoryA(path_.c_str());
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    void Empty() const {
+        ForEachFile([this](const WIN32_FIND_DATAA& found) { ::DeleteFileA((path_ + found.cFileName).c_str()); });
+    }
+    uint64_t Bytes() const {
+        uint64_t total = 0;
+        ForEachFile([&total](const WIN32_FIND_DATAA& found) {
+            total += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        });
+        return total;
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    template <typename Visit>
+    void ForEachFile(const Visit& visit) const {
+        WIN32_FIND_DATAA found;
+        const Common::UniqueFindHandle search(::FindFirstFileA((path_ + "*").c_str(), &found));
+        if (!search) {
+            return;
+        }
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                visit(found);
+            }
+        } while (::FindNextFileA(search.get(), &found));
+    }
+
+    std::string path_;
 };
 
 // Runs `threads` producers at once, each calling emit(thread, i) for its share of `records`
