@@ -3,11 +3,13 @@
 // configuration: records per second over the producers' time, the latency of one call (p50,
 // p99, p99.9), and the time until everything is on disk. bench_spdlog runs the same workload
 // through spdlog.
+//   bench_log_files [configuration...]   e.g. "file" or "logscope.gzip.t1"; all without arguments
 
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "bench/log_workload.h"
 #include "logging/channel_config.h"
@@ -28,29 +30,37 @@ void Emit(const char* channel, int thread, uint64_t i) {
 }
 
 bool Run(const char* key, const char* channel, const Logging::ChannelConfig& config, uint64_t records,
-         const Bench::Folder& folder, const Bench::TscClock& clock) {
+         const Bench::Folder& folder, const Bench::TscClock& clock, const Bench::Selection& selected) {
     Logging::LoggingManager& manager = Logging::LoggingManager::Instance();
     for (int threads = 1; threads <= 2; ++threads) {
-        if (manager.TuneChannel(channel, config) != 0) {
-            std::fprintf(stderr, "cannot set up the channel %s\n", channel);
-            return false;
-        }
-        const Bench::Figures figures = Bench::RunWorkload(
-            threads, records, Bench::kWarmUp, clock, [channel](int t, uint64_t i) { Emit(channel, t, i); },
-            [] { Logging::FlushAllChannels(); });
-        const uint64_t bytes = folder.Bytes();
-        manager.RemoveChannel(channel);
         const std::string prefix = std::string(key) + ".t" + std::to_string(threads);
-        Bench::PrintFigures(prefix, figures);
+        if (!selected(prefix)) {
+            continue;
+        }
+        std::vector<Bench::Figures> runs;
+        uint64_t bytes = 0;
+        for (int repeat = 0; repeat < Bench::kRepeats; ++repeat) {
+            if (manager.TuneChannel(channel, config) != 0) {
+                std::fprintf(stderr, "cannot set up the channel %s\n", channel);
+                return false;
+            }
+            runs.push_back(Bench::RunWorkload(
+                threads, records, Bench::kWarmUp, clock, [channel](int t, uint64_t i) { Emit(channel, t, i); },
+                [] { Logging::FlushAllChannels(); }));
+            bytes = folder.Bytes();
+            manager.RemoveChannel(channel);
+            folder.Empty();
+        }
+        Bench::PrintFigures(prefix, Bench::Median(runs));
         Bench::PrintFigure(prefix + ".mib", static_cast<double>(bytes) / (1024.0 * 1024.0));
-        folder.Empty();
     }
     return true;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    const Bench::Selection selected(argc, argv);
     const Bench::TscClock clock;
     const Bench::Folder folder("hostprobe-bench");
     std::printf("# records of about 100 bytes; per-call times have a resolution of %.0f ns\n",
@@ -61,16 +71,13 @@ int main() {
     logScope.MaxSize = 0x4000000;
     logScope.MaxFiles = 4;
     logScope.Compress = 0;
-    if (!Run("logscope.plain", "bench.logscope", logScope, kQueuedRecords, folder, clock)) {
-        return 1;
-    }
-    logScope.Compress = 1;
-    if (!Run("logscope.gzip", "bench.logscope", logScope, kQueuedRecords, folder, clock)) {
-        return 1;
-    }
-
+    Logging::LogScopeConfig gzip = logScope;
+    gzip.Compress = 1;
     Logging::FileConfig file;
     file.File = folder.Path() + "bench.log";
     file.MaxSize = 0xFFFFFFFF;
-    return Run("file", "bench.file", file, kWrittenRecords, folder, clock) ? 0 : 1;
+    const bool done = Run("logscope.plain", "bench.logscope", logScope, kQueuedRecords, folder, clock, selected) &&
+                      Run("logscope.gzip", "bench.logscope", gzip, kQueuedRecords, folder, clock, selected) &&
+                      Run("file", "bench.file", file, kWrittenRecords, folder, clock, selected);
+    return done ? 0 : 1;
 }
