@@ -13,6 +13,7 @@
 #include "logging/static/backend.h"
 #include "logging/static/manager_internal.h"
 #include "logging/static/trace_points.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -322,6 +323,54 @@ TEST_F(ControlCommands, TuneMakesFileWritingChannelsWhosePropertiesShowInConfig)
     EXPECT_EQ(Cmd("prop cc.f maxFiles"), "maxFiles=3");
     EXPECT_EQ(Cmd("prop cc.f extension"), "extension=txt");
     EXPECT_EQ(Cmd("delete re:cc\\.[sf]"), "ok");
+}
+
+TEST_F(ControlCommands, TuneMakesFileAndLogScopeChannelsThatWriteTheirRecords) {
+    const TestSupport::TempDir dir;
+    const std::string folder = dir.narrowPath();
+    const std::string home = Logging::Platform::ExecutableDirectory();
+    const std::string routes = ",msgprefix=,redirect=<not redirected>,links=<no links>,";
+    EXPECT_EQ(Cmd("tune cc.f file file=" + folder + "f.log maxSize=12 append=0"), "ok");
+    EXPECT_EQ(Cmd("flags cc.f signature"), "ok");
+    EXPECT_EQ(Cmd("config cc.f"), "name=cc.f,type=file,enabled=yes,level=INFORMATION,flags=OF_SIGNATURE" + routes +
+                                      "append=0,active=1,oneday=0,maxSize=12,file=" + folder + "f.log,homeDir=" + home +
+                                      ",number-of-logs=2");
+    EXPECT_EQ(Cmd("prop cc.f file=other.log"), "Error: unable to set property: LOGGING_RC_READ_ONLY");
+    LogTo("cc.f", Logging::INFORMATION);  // "I00000000: x\n" is 14 bytes: over the limit, rotated
+    EXPECT_EQ(Cmd("prop cc.f maxSize=0x20"), "ok");
+    LogTo("cc.f", Logging::WARNING);
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"f.log.bak"), "I00000000: x\n");
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"f.log"), "W00000000: x\n");
+
+    // "tune" names no folder for a log-scope channel: its files go beside the program.
+    const std::string prefix = "cc-tune-" + std::to_string(::GetCurrentProcessId());
+    struct Cleanup {
+        std::string base;
+        ~Cleanup() {
+            for (const char* end : {".0.log", ".1.log", ".0.log.gz"}) {
+                std::remove((base + end).c_str());
+            }
+        }
+    } const cleanup{home + "\\" + prefix};
+    EXPECT_EQ(Cmd("tune cc.s logscope prefix=" + prefix + " maxSize=16 maxFiles=2 compress=0"), "ok");
+    EXPECT_EQ(Cmd("flags cc.s signature"), "ok");
+    EXPECT_EQ(Cmd("config cc.s"), "name=cc.s,type=logscope,enabled=yes,level=INFORMATION,flags=OF_SIGNATURE" + routes +
+                                      "folder=,prefix=" + prefix +
+                                      ",extension=log,maxSize=16,maxFiles=2,number-of-logs=2,compress=0,oneday=0,"
+                                      "homeDir=" +
+                                      home + "\\,currentFile=" + cleanup.base +
+                                      ".0.log,maxBuffer=0,numRelocations=0,queued=0,readLog=0");
+    EXPECT_EQ(Cmd("prop cc.s compress=1"), "Error: unable to set property: LOGGING_RC_READ_ONLY");
+    // The second record crosses the limit and ends the file; each is on disk when the call returns.
+    for (int i = 0; i < 3; ++i) {
+        LogTo("cc.s", Logging::CRITICAL_ERROR);
+    }
+    EXPECT_EQ(TestSupport::ReadFileBytes(TestSupport::Widen(cleanup.base + ".1.log")), "C00000000: x\nC00000000: x\n");
+    EXPECT_EQ(TestSupport::ReadFileBytes(TestSupport::Widen(cleanup.base + ".0.log")), "C00000000: x\n");
+    // Tuned again as gzip from the defaults of the type, the channel starts a gzip file of its own.
+    EXPECT_EQ(Cmd("tune cc.s logscope prefix=" + prefix), "ok");
+    EXPECT_EQ(Cmd("prop cc.s currentFile"), "currentFile=" + cleanup.base + ".0.log.gz");
+    EXPECT_EQ(Cmd("delete cc.s"), "ok");
 }
 
 TEST_F(ControlCommands, ACommandListRunsEachCommandInTurn) {

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "core/common/handles.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "tests/logging/log_file_helpers.h"
 
 namespace {
 
@@ -14,7 +16,9 @@ namespace {
 // stop file.
 class RunningDemo {
 public:
-    explicit RunningDemo(const TestSupport::TempDir& dir) : dir_(dir) {
+    explicit RunningDemo(const TestSupport::TempDir& dir,
+                         const std::wstring& exe = TestSupport::ModuleDirectory() + L"logdemo.exe")
+        : dir_(dir) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         Common::UniqueFileHandle log(::CreateFileW((dir.path() + L"demo.log").c_str(), GENERIC_WRITE,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
@@ -25,7 +29,7 @@ public:
         startup.hStdInput = nullptr;
         startup.hStdOutput = log.get();
         startup.hStdError = log.get();
-        std::wstring commandLine = L"\"" + TestSupport::ModuleDirectory() + L"logdemo.exe\"";
+        std::wstring commandLine = L"\"" + exe + L"\"";
         PROCESS_INFORMATION created{};
         if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, dir.path().c_str(),
                               &startup, &created)) {
@@ -110,6 +114,73 @@ TEST(Logctl, PrintsTheReplyAndExitsWithZeroForDataOneForErrorsTwoWithoutAPipe) {
     const std::string log = TestSupport::ReadFileBytes(dir.path() + L"demo.log");
     EXPECT_EQ(log.substr(0, log.find('\n') + 1), "logdemo pid " + std::to_string(demo.Pid()) + "\r\n");
     EXPECT_NE(log.find(" I00000000: tick 1\r\n"), std::string::npos);
+}
+
+// What logdemo logs from tick `first` to tick `last` on a channel whose flags are "signature".
+std::string Ticks(unsigned first, unsigned last) {
+    std::string lines;
+    for (unsigned tick = first; tick <= last; ++tick) {
+        lines += "I00000000: tick " + std::to_string(tick) + "\n";
+        if (tick % 5 == 0) {
+            lines += "W00000000: tick " + std::to_string(tick) + " is a multiple of five\n";
+        }
+    }
+    return lines;
+}
+
+// The number of the last tick in logdemo's console output, 0 when there is none.
+unsigned LastTick(const std::string& console) {
+    const std::regex tick(" I00000000: tick ([0-9]+)\r\n");
+    unsigned last = 0;
+    for (auto it = std::sregex_iterator(console.begin(), console.end(), tick); it != std::sregex_iterator(); ++it) {
+        last = static_cast<unsigned>(std::stoul((*it)[1].str()));
+    }
+    return last;
+}
+
+TEST(Logctl, TunesFileAndLogScopeChannelsWhoseRecordsAreAllOnDiskWhenTheProcessEnds) {
+    TestSupport::TempDir dir;
+    // A copy beside its files: a relative file name and a log-scope channel, which names no
+    // folder, land beside the program.
+    ASSERT_TRUE(::CopyFileW((TestSupport::ModuleDirectory() + L"logdemo.exe").c_str(),
+                            (dir.path() + L"logdemo.exe").c_str(), TRUE));
+    RunningDemo demo(dir, dir.path() + L"logdemo.exe");
+    ASSERT_TRUE(demo.WaitForPipe());
+    const std::wstring pid = std::to_wstring(demo.Pid());
+    EXPECT_EQ(Logctl({pid, L"tune", L"ticks.file", L"file"}), "1|Error: invalid file name\r\n|");
+    const std::vector<std::vector<std::wstring>> commands = {
+        {L"tune", L"ticks.file", L"file", L"file=ticks.log", L"append=0"},
+        {L"flags", L"ticks.file", L"signature"},
+        {L"tune", L"ticks.scope", L"logscope", L"prefix=ticks", L"compress=1"},
+        {L"flags", L"ticks.scope", L"signature"},
+        {L"link", L"ticks.scope", L"demo"},
+        {L"link", L"ticks.file", L"demo"},
+    };
+    for (size_t i = 0; i < commands.size(); ++i) {
+        std::vector<std::wstring> words = commands[i];
+        words.insert(words.begin(), pid);
+        EXPECT_EQ(Logctl(words), "0|ok\r\n|") << "command " << i;
+    }
+    EXPECT_EQ(Logctl({pid, L"prop", L"ticks.scope", L"currentFile"}),
+              "0|currentFile=" + dir.narrowPath() + "ticks.0.log.gz\r\n|");
+    // A tick in the plain file, then the end: what the log-scope channel queued since its last
+    // chunk must reach the gzip file while the process ends.
+    const std::string file = dir.narrowPath() + "ticks.log";
+    for (int i = 0; i < 100 && TestSupport::Contents(file).value_or("").find("tick") == std::string::npos; ++i) {
+        ::Sleep(50);
+    }
+    const std::string seen = TestSupport::Contents(file).value_or("");
+    ASSERT_NE(seen.find("I00000000: tick "), std::string::npos) << seen;
+    EXPECT_EQ(demo.Stop(), 0u);
+
+    const unsigned last = LastTick(TestSupport::ReadFileBytes(dir.path() + L"demo.log"));
+    const std::string plain = TestSupport::Contents(file).value_or("");
+    const unsigned first = static_cast<unsigned>(std::strtoul(plain.c_str() + 16, nullptr, 10));
+    ASSERT_GT(first, 0u) << plain;
+    EXPECT_EQ(plain, Ticks(first, last));
+    // Linked first, the log-scope channel holds the same ticks, or one more at the front.
+    const std::string packed = TestSupport::Gunzip(dir.narrowPath() + "ticks.0.log.gz").value_or("<not gzip>");
+    EXPECT_TRUE(packed == Ticks(first, last) || packed == Ticks(first - 1, last)) << packed;
 }
 
 }  // namespace
