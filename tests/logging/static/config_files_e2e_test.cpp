@@ -267,16 +267,18 @@ TEST_F(ConfiguredHostprobe, InitCommandsRunBeforeTheFilesAndPostInitCommandsAfte
 }
 
 TEST_F(ConfiguredHostprobe, FileAndLogScopeChannelsHoldEveryRecordAtExitAndLeaveTheReportAlone) {
-    Statements("hostprobe.config",
-               "<channel id=\"x.file\" type=\"file\" file=\"x.log\" flags=\"signature eol\"/>\n"
-               "<channel id=\"x.plain\" type=\"logscope\" prefix=\"plain\" compress=\"0\" flags=\"signature\" "
-               "level=\"warn\"/>\n"
-               "<channel id=\"x.gzip\" type=\"logscope\" prefix=\"gzip\" compress=\"1\" flags=\"signature\"/>\n"
-               "<channel id=\"x.packed\" type=\"logscope\" prefix=\"packed\" compress=\"2\" maxsize=\"300\" "
-               "flags=\"signature\"/>\n"
-               "<link id=\"x.file\" to=\"debugger\"/><link id=\"x.plain\" to=\"debugger\"/>\n"
-               "<link id=\"x.gzip\" to=\"debugger\"/><link id=\"x.packed\" to=\"debugger\"/>\n");
-    const Outcome run = Run();
+    Statements(
+        "hostprobe.config",
+        "<channel id=\"x.file\" type=\"file\" file=\"x.log\" flags=\"signature eol\"/>\n"
+        "<channel id=\"x.plain\" type=\"logscope\" prefix=\"plain\" compress=\"0\" flags=\"signature\" "
+        "level=\"warn\"/>\n"
+        "<channel id=\"x.gzip\" type=\"logscope\" prefix=\"gzip\" compress=\"1\" flags=\"signature\"/>\n"
+        "<channel id=\"x.packed\" type=\"logscope\" prefix=\"packed\" compress=\"2\" maxsize=\"300\" "
+        "flags=\"signature\"/>\n"
+        "<link id=\"x.file\" to=\"debugger\"/><link id=\"x.plain\" to=\"debugger\"/>\n"
+        "<link id=\"x.gzip\" to=\"debugger\"/><link id=\"x.packed\" to=\"debugger\"/>\n"
+        "<channel id=\"x.lost\" type=\"file\" file=\"missing\\lost.log\"/><link id=\"x.lost\" to=\"debugger\"/>\n");
+    const Outcome run = Run("tune logging-trace logscope prefix=trace compress=0;flags logging-trace signature");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.out + run.err, "");
     EXPECT_EQ(run.report, Report(true));
@@ -302,6 +304,14 @@ TEST_F(ConfiguredHostprobe, FileAndLogScopeChannelsHoldEveryRecordAtExitAndLeave
     std::sort(names.begin(), names.end());
     EXPECT_EQ(packed, names);
     EXPECT_EQ(text, Lines("IW"));
+    // A file that cannot be opened costs its channel every record, each one reported.
+    const std::string trace = TestSupport::Contents(PathOf("trace.0.log")).value_or("");
+    const std::string lost = "C00000000: FileIo(" + PathOf("missing\\lost.log") + "): open failed. Error 2\n";
+    size_t reports = 0;
+    for (size_t at = trace.find(lost); at != std::string::npos; at = trace.find(lost, at + 1)) {
+        ++reports;
+    }
+    EXPECT_EQ(reports, 1 + kDetectorLines.size()) << trace;  // at the start, then once a record
 }
 
 TEST_F(ConfiguredHostprobe, FilesAndPostInitCommandsActAfterTheDriverTookTheDefaultChannelAndBeforeItsFirstRecord) {
