@@ -3,6 +3,9 @@
 // Owner types for Win32 and COM resources. A raw handle appears only at the call that
 // produces it and is adopted on the same line; cleanup then happens on every path.
 
+// Winsock 2 first: <windows.h> must not bring in the old Winsock header before it.
+#include <winsock2.h>
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -185,6 +188,38 @@ public:
 
 private:
     bool initialized_ = false;
+};
+
+namespace Detail {
+struct SocketTraits {
+    using pointer = SOCKET;
+    static pointer Invalid() { return INVALID_SOCKET; }
+    static void Close(pointer s) { ::closesocket(s); }
+};
+}  // namespace Detail
+
+using UniqueSocket = UniqueAny<Detail::SocketTraits>;
+
+// Balances a successful WSAStartup with WSACleanup.
+class WinsockScope {
+public:
+    WinsockScope() noexcept = default;
+    explicit WinsockScope(WORD version) noexcept {
+        WSADATA data;
+        started_ = ::WSAStartup(version, &data) == 0;
+    }
+    ~WinsockScope() {
+        if (started_) {
+            ::WSACleanup();
+        }
+    }
+    WinsockScope(const WinsockScope&) = delete;
+    WinsockScope& operator=(const WinsockScope&) = delete;
+
+    bool started() const noexcept { return started_; }
+
+private:
+    bool started_ = false;
 };
 
 }  // namespace Common
