@@ -54,7 +54,14 @@ void SetMirrorChannel(const char* name);
 // Flushes every channel's back-end.
 void FlushAllChannels();
 
+// The name of the default channel now.
+std::string DefaultChannelName();
+
 // What the manager was initialised with.
+// The local UDP ports [minPort, maxPort) of gate back-ends and of the network listener.
+void UdpPortRange(uint16_t& minPort, uint16_t& maxPort);
+// Whether the network listener re-emits every channel's records, not only "logging-trace".
+bool ListenerAcceptsAllChannels();
 const std::string& HomeDirectory();
 const std::string& ConfigDirectory();
 const std::string& ConfigName();

@@ -82,6 +82,7 @@ uint32_t LoggingManager::Initialize(const InitParameters* parameters, PanicLogic
         impl.configName = p.configName != nullptr ? p.configName : "";
         impl.controlPipe = p.controlPipe != 0;
         impl.listener = p.listener != 0;
+        impl.listenerAcceptsAll = p.listener == kListenerAllChannels;
         if (p.minPort != 0 && p.maxPort != 0) {
             if (p.maxPort < p.minPort) {
                 Common::ReportAssertion("config->MaxPort >= config->MinPort", kSelfTraceSource, __LINE__);
@@ -150,6 +151,25 @@ bool LoggingManager::Release(uint32_t cookie) {
 bool LoggingManager::IsInitialized() const {
     Impl::Lock lock(*impl_, kShared);
     return impl_->cookie != 0;
+}
+
+std::string DefaultChannelName() {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    return impl.defaultChannel;
+}
+
+void UdpPortRange(uint16_t& minPort, uint16_t& maxPort) {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    minPort = impl.minPort;
+    maxPort = impl.maxPort;
+}
+
+bool ListenerAcceptsAllChannels() {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    return impl.listenerAcceptsAll;
 }
 
 const std::string& HomeDirectory() {

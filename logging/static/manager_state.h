@@ -117,6 +117,7 @@ struct LoggingManager::Impl {
     std::string pipeName;
     bool controlPipe = false;
     bool listener = false;
+    bool listenerAcceptsAll = false;
     uint16_t minPort = 24100;
     uint16_t maxPort = 24300;
     uint32_t readingMode = 2;
