@@ -36,9 +36,18 @@ void RegisterReleaseHook(void (*hook)());
 // Delivers a record built by the caller (scope events, lines received from the network).
 void DeliverRecord(TraceRecord& record);
 
-// A back-end's own message, raised while it holds its locks: handed to the trace redirector
-// (none runs yet, so it is dropped), never delivered on the caller's thread.
+// A back-end's own message, raised while it holds its locks: a record of "logging-trace" sent
+// through the trace redirector to this process's listener, whose thread delivers it; never
+// delivered on the caller's thread. Dropped while no redirector runs.
 void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
+// The trace redirector: a gate back-end ("trace-redirector") bound to a port of [minPort,
+// maxPort) that sends to the listener at `targetPort`. Start gives it a usage of 1 (2 when it
+// cannot be started, traced as "Unable to start trace redirector"); Acquire raises the usage
+// of a running one (null: none runs) and Release lowers it, destroying it at 0.
+int32_t StartTraceRedirector(uint16_t minPort, uint16_t maxPort, uint16_t targetPort);
+Backend* AcquireTraceRedirector();
+void ReleaseTraceRedirector();
 
 // The library's own fatal messages: to the panic handle or the debugger, then to
 // "logging-trace" at CRITICAL_ERROR.

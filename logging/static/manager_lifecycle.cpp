@@ -42,6 +42,16 @@ LoggingManager::LoggingManager() : impl_(std::make_unique<Impl>()) {
 LoggingManager::~LoggingManager() {
     g_managerAlive.store(false);
     impl_->shuttingDown.store(true);
+    {
+        // Whoever started the redirector (the network listener) has released it by now.
+        SharedGuard guard(impl_->redirectorLock);
+        if (impl_->redirectorUsage != 0) {
+            Common::ReportAssertion("TraceRedirectorUsage == 0", kSelfTraceSource, __LINE__);
+        }
+        if (impl_->redirectorBackend != nullptr) {
+            Common::ReportAssertion("RedirectorBackend == 0", kSelfTraceSource, __LINE__);
+        }
+    }
     Impl::Lock lock(*impl_, kExclusive);
     for (auto& channel : impl_->channels) {
         channel.second.backend->Close();
