@@ -233,5 +233,16 @@ bool FilterPasses(const std::vector<FilterEntry>& entries, std::string_view chan
     return static_cast<int64_t>(level) >= static_cast<int64_t>(decider->config->Level);
 }
 
+std::string TailLine(const RecordFields& fields) {
+    std::string_view text = fields.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    std::string line;
+    line.reserve(fields.timestamp.size() + text.size() + 1);
+    line.append(fields.timestamp).append(text).append(1, '\n');
+    return line;
+}
+
 }  // namespace Gate
 }  // namespace Logging

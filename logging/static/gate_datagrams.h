@@ -126,5 +126,9 @@ FilterPacket ReadFilterReplyPacket(const uint8_t* data, size_t size, std::vector
 bool FilterPasses(const std::vector<FilterEntry>& entries, std::string_view channel, std::string_view defaultChannel,
                   int32_t level);
 
+// The line a live view prints for a record: the timestamp text it carries and its text, the
+// text's own line ends dropped, and "\n".
+std::string TailLine(const RecordFields& fields);
+
 }  // namespace Gate
 }  // namespace Logging
