@@ -69,6 +69,11 @@ struct FileHandleTraits {
     static pointer Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(pointer h) { ::CloseHandle(h); }
 };
+struct FindTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) { ::FindClose(h); }
+};
 struct HkeyTraits {
     using pointer = HKEY;
     static pointer Invalid() { return nullptr; }
@@ -93,6 +98,7 @@ struct BstrTraits {
 
 using UniqueHandle = UniqueAny<Detail::HandleTraits>;          // events, threads, mutexes
 using UniqueFileHandle = UniqueAny<Detail::FileHandleTraits>;  // CreateFile, pipes
+using UniqueFindHandle = UniqueAny<Detail::FindTraits>;        // FindFirstFile
 using UniqueHkey = UniqueAny<Detail::HkeyTraits>;
 using UniqueModule = UniqueAny<Detail::ModuleTraits>;
 using UniqueLocal = UniqueAny<Detail::LocalTraits>;

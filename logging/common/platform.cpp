@@ -98,6 +98,22 @@ std::string ExecutableBaseName() {
     return narrow;
 }
 
+std::string ExecutableDirectory() {
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return std::string();
+        }
+        if (length < path.size()) {
+            const std::string full(path.data(), length);
+            const size_t slash = full.rfind('\\');
+            return slash != std::string::npos ? full.substr(0, slash) : std::string();
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 uint64_t MonotonicMilliseconds() {
     return ::GetTickCount64();
 }

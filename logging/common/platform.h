@@ -31,6 +31,9 @@ uint32_t CurrentProcessId();
 // The executable's file name without folder and extension ("hostprobe").
 std::string ExecutableBaseName();
 
+// The directory of the running executable, without a trailing "\" (empty when unknown).
+std::string ExecutableDirectory();
+
 // A monotonic clock in milliseconds, for durations.
 uint64_t MonotonicMilliseconds();
 

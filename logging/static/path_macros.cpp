@@ -1,5 +1,6 @@
 #include "logging/static/path_macros.h"
 
+#include "logging/common/platform.h"
 #include "logging/static/line_format.h"
 #include "logging/static/trace_environment.h"
 
@@ -20,6 +21,27 @@ ExpandedPath ExpandPathMacros(std::string_view text, uint32_t mask, const char* 
     ExpandedPath result;
     result.unexpanded = ExpandPrefix(text, mask & kAllMacros, values, result.path);
     return result;
+}
+
+std::string LogHomeDirectory(std::string homeDir) {
+    return homeDir.empty() ? Platform::ExecutableDirectory() : homeDir;
+}
+
+bool IsRelativeLogPath(std::string_view path) {
+    const bool drive = path.size() >= 2 && path[1] == ':';
+    const bool rooted = !path.empty() && (path[0] == '/' || path[0] == '\\');
+    return !drive && !rooted;
+}
+
+std::string ResolveAgainstHome(std::string_view homeDir, std::string_view path) {
+    if (!IsRelativeLogPath(path)) {
+        return std::string(path);
+    }
+    std::string resolved(homeDir);
+    if (!resolved.empty() && resolved.back() != '\\') {
+        resolved += '\\';
+    }
+    return resolved.append(path);
 }
 
 }  // namespace Logging

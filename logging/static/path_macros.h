@@ -25,4 +25,15 @@ struct ExpandedPath {
 // Expands the macros of `mask` in `text`; `target` may be null.
 ExpandedPath ExpandPathMacros(std::string_view text, uint32_t mask, const char* target);
 
+// The directory that a file back-end resolves relative names against: `homeDir`, or when that
+// is empty the running executable's directory (without a trailing "\").
+std::string LogHomeDirectory(std::string homeDir);
+
+// True unless `path` has ":" as its second character or begins with "/" or "\".
+bool IsRelativeLogPath(std::string_view path);
+
+// `path` as it stands when absolute; otherwise `homeDir`, a "\" unless `homeDir` is empty or
+// already ends with one, and `path`.
+std::string ResolveAgainstHome(std::string_view homeDir, std::string_view path);
+
 }  // namespace Logging

@@ -1,0 +1,42 @@
+#pragma once
+
+// A file's bytes and age as a test sets and reads them, with "no file" as a state of its own.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "core/common/handles.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace TestSupport {
+
+using FileBytes = std::optional<std::string>;  // nothing: no such file
+
+inline FileBytes Contents(const std::string& path) {
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return std::nullopt;
+    }
+    return ReadFileBytes(Widen(path));
+}
+
+inline void SetContents(const std::string& path, const FileBytes& bytes) {
+    bytes ? WriteFileBytes(Widen(path), *bytes) : void(std::remove(path.c_str()));
+}
+
+// Sets the time of the last write to `minutes` before now.
+inline bool SetMinutesSinceWrite(const std::string& path, uint64_t minutes) {
+    const Common::UniqueFileHandle file(
+        ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart -= minutes * 60 * 10000000;
+    const FILETIME written{time.LowPart, time.HighPart};
+    return ::SetFileTime(file.get(), nullptr, nullptr, &written) != FALSE;
+}
+
+}  // namespace TestSupport
