@@ -9,6 +9,9 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
+// The runtime's descriptors and zlib's streams.
+#include <io.h>
+#include <zlib.h>
 
 #include <utility>
 
@@ -94,6 +97,16 @@ struct BstrTraits {
     static pointer Invalid() { return nullptr; }
     static void Close(pointer s) { ::SysFreeString(s); }
 };
+struct FdTraits {
+    using pointer = int;
+    static pointer Invalid() { return -1; }
+    static void Close(pointer fd) { ::_close(fd); }
+};
+struct GzFileTraits {
+    using pointer = gzFile;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer file) { ::gzclose(file); }
+};
 }  // namespace Detail
 
 using UniqueHandle = UniqueAny<Detail::HandleTraits>;          // events, threads, mutexes
@@ -103,6 +116,8 @@ using UniqueHkey = UniqueAny<Detail::HkeyTraits>;
 using UniqueModule = UniqueAny<Detail::ModuleTraits>;
 using UniqueLocal = UniqueAny<Detail::LocalTraits>;
 using UniqueBstr = UniqueAny<Detail::BstrTraits>;
+using UniqueFd = UniqueAny<Detail::FdTraits>;          // C runtime descriptors (_sopen, _open_osfhandle)
+using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;  // zlib streams; gzclose also closes their descriptor
 
 // A COM interface pointer that releases its reference on every path.
 template <typename T>

@@ -1,6 +1,6 @@
 #include "logging/common/platform.h"
 
-#include <windows.h>
+#include "core/common/handles.h"
 
 #include <cstdlib>
 #include <vector>
@@ -63,20 +63,62 @@ uint32_t CurrentProcessId() {
     return ::GetCurrentProcessId();
 }
 
-std::string ExecutableBaseName() {
+namespace {
+
+std::wstring ExecutablePath() {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) {
-            return std::string();
+            return std::wstring();
         }
         if (length < path.size()) {
-            path.resize(length);
-            break;
+            return std::wstring(path.data(), length);
         }
         path.resize(path.size() * 2);
     }
-    std::wstring name(path.begin(), path.end());
+}
+
+}  // namespace
+
+std::vector<std::string> ListFiles(const std::string& directory, const char* pattern) {
+    std::vector<std::string> names;
+    std::string query = directory;
+    if (!query.empty() && query.back() != '\\') {
+        query += '\\';
+    }
+    query += pattern;
+    WIN32_FIND_DATAA found;
+    const Common::UniqueFindHandle search(::FindFirstFileA(query.c_str(), &found));
+    if (!search) {
+        return names;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            names.emplace_back(found.cFileName);
+        }
+    } while (::FindNextFileA(search.get(), &found));
+    return names;
+}
+
+std::string ToAnsi(std::wstring_view text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    const int size = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, &narrow[0], bytes, nullptr, nullptr);
+    }
+    return narrow;
+}
+
+std::string ExecutableBaseName() {
+    std::wstring name = ExecutablePath();
+    if (name.empty()) {
+        return std::string();
+    }
     const size_t slash = name.find_last_of(L"\\/");
     if (slash != std::wstring::npos) {
         name.erase(0, slash + 1);

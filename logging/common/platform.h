@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace Logging {
 namespace Platform {
@@ -33,6 +35,14 @@ std::string ExecutableBaseName();
 
 // The directory of the running executable, without a trailing "\" (empty when unknown).
 std::string ExecutableDirectory();
+
+// The names of the files (not folders) of `directory` that match `pattern` ("*.config"), in the
+// order the directory lists them.
+std::vector<std::string> ListFiles(const std::string& directory, const char* pattern);
+
+// Text in the ANSI code page, in which the library's narrow names and paths are (as the
+// runtime's file calls read them); a character the code page lacks becomes "?".
+std::string ToAnsi(std::wstring_view text);
 
 // A monotonic clock in milliseconds, for durations.
 uint64_t MonotonicMilliseconds();

@@ -147,6 +147,46 @@ void SetMirrorChannel(const char* name) {
     }
 }
 
+int32_t GetChannelConfig(const char* name, std::unique_ptr<ChannelConfig>& config) {
+    LoggingManager::Impl& impl = ManagerState();
+    if (IsInvalidPointer(name) || (name != nullptr && IsRegexName(name))) {
+        return LOGGING_RC_INVALID_PARAM;
+    }
+    const std::string resolved = impl.ResolveForInspection(name);
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    Backend* backend = impl.FindBackend(resolved);
+    if (backend == nullptr) {
+        return LOGGING_RC_CHANNEL_DOES_NOT_EXIST;
+    }
+    config = CloneConfig(backend->GetConfig());
+    return config ? LOGGING_RC_NOERROR : LOGGING_RC_INTERNAL;
+}
+
+std::vector<std::string> ChannelNames() {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    std::vector<std::string> names;
+    names.reserve(impl.channels.size());
+    for (const auto& channel : impl.channels) {
+        names.push_back(channel.first);
+    }
+    return names;
+}
+
+std::vector<UsageStatistic> UsageStatistics() {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    SharedGuard guard(impl.usageLock);
+    std::vector<UsageStatistic> statistics;
+    statistics.reserve(impl.usage.size());
+    for (const auto& entry : impl.usage) {
+        const Backend* backend = impl.FindBackend(entry.first);
+        statistics.push_back(UsageStatistic{entry.first, entry.second.Total(), backend != nullptr,
+                                            backend != nullptr ? backend->WriteCount() : 0});
+    }
+    return statistics;
+}
+
 void FlushAllChannels() {
     LoggingManager::Impl& impl = ManagerState();
     LoggingManager::Impl::Lock lock(impl, kShared);

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "logging/logging_manager.h"
 
 namespace Logging {
 
 class Backend;
+class ChannelConfig;
 class TraceRecord;
 
 // The configuration hook runs once, under the exclusive lock, at the first delivery to a
@@ -29,12 +31,21 @@ void SetConfigurationMode(uint32_t mode);
 using BackendFactory = std::shared_ptr<Backend> (*)();
 void RegisterBackendFactory(uint32_t type, BackendFactory factory);
 
+// True when the library can make back-ends of `type`: the built-in types, and those whose
+// factory is registered.
+bool BackendTypeAvailable(uint32_t type);
+
 // Runs at every Release, after the worker thread has stopped (for parts that keep threads of
 // their own, such as the background compressor). Register from static initialisation.
 void RegisterReleaseHook(void (*hook)());
 
 // Delivers a record built by the caller (scope events, lines received from the network).
 void DeliverRecord(TraceRecord& record);
+
+// Delivers a fatal record and flushes every channel: on the worker thread when one runs, whose
+// stack and state are sound when the caller's may not be; on the caller's thread otherwise (and
+// when another fatal record is on its way). Call it without holding the manager's lock.
+void DeliverFatalRecord(TraceRecord& record);
 
 // A back-end's own message, raised while it holds its locks: a record of "logging-trace" sent
 // through the trace redirector to this process's listener, whose thread delivers it; never
@@ -65,6 +76,20 @@ void FlushAllChannels();
 
 // The name of the default channel now.
 std::string DefaultChannelName();
+
+// A copy of a channel's configuration (null or empty name: the default channel); a result code.
+int32_t GetChannelConfig(const char* name, std::unique_ptr<ChannelConfig>& config);
+// The channels' names in name order.
+std::vector<std::string> ChannelNames();
+// One name of the usage map: the records delivered to it, whether a channel has that name now
+// and how many records that channel's back-end wrote.
+struct UsageStatistic {
+    std::string name;
+    uint64_t count;
+    bool exists;
+    uint32_t written;
+};
+std::vector<UsageStatistic> UsageStatistics();
 
 // What the manager was initialised with.
 // The local UDP ports [minPort, maxPort) of gate back-ends and of the network listener.

@@ -2,6 +2,7 @@
 // install, initialisation and release.
 
 #include "core/common/assert.h"
+#include "logging/static/control_worker.h"
 #include "logging/static/manager_state.h"
 
 namespace Logging {
@@ -72,6 +73,16 @@ void RegisterBackendFactory(uint32_t type, BackendFactory factory) {
     }
 }
 
+bool BackendTypeAvailable(uint32_t type) {
+    switch (type) {
+        case BACKEND_NULL:
+        case BACKEND_DEBUGGER:
+        case BACKEND_CONSOLE:
+        case BACKEND_CUSTOM: return true;
+        default: return type <= kMaxBackendType && g_backendFactories[type] != nullptr;
+    }
+}
+
 void SetConfigurationMode(uint32_t mode) {
     LoggingManager::Impl& impl = ManagerState();
     LoggingManager::Impl::Lock lock(impl, kExclusive);
@@ -132,7 +143,19 @@ uint32_t LoggingManager::Initialize(const InitParameters* parameters, PanicLogic
             hook(*this, "LOGGING_POST_INIT_CMD");
         }
     }
-    // The control pipe, the listener and their worker thread start here once they exist.
+    WorkerSettings worker;
+    {
+        Impl::Lock lock(impl, kShared);
+        worker.controlPipe = impl.controlPipe;
+        worker.listener = impl.listener;
+        worker.minPort = impl.minPort;
+        worker.maxPort = impl.maxPort;
+        worker.pipeName = impl.pipeName;
+    }
+    // Winsock is started with the worker: its wake-up socket needs it whenever it runs.
+    if (worker.controlPipe || worker.listener) {
+        StartControlWorker(worker);
+    }
     return impl.cookie;
 }
 
@@ -146,8 +169,9 @@ bool LoggingManager::Release(uint32_t cookie) {
         impl.shuttingDown.store(true);
         impl.cookie = 0;
     }
-    // Outside the lock: what the hooks stop (the worker thread, the network, the background
+    // Outside the lock: what is stopped here (the worker thread, the network, the background
     // compressor) may still take it on its way out.
+    StopControlWorker();
     for (size_t i = 0; i < g_releaseHookCount; ++i) {
         g_releaseHooks[i]();
     }
