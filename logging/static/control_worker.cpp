@@ -13,6 +13,7 @@
 #include "logging/static/control_commands.h"
 #include "logging/static/control_pipe.h"
 #include "logging/static/manager_state.h"
+#include "logging/static/net_receiver.h"
 
 namespace Logging {
 
@@ -35,6 +36,7 @@ public:
         SharedGuard guard(lifecycle_);
         return wakeUp_ ? wakeUp_->Port() : 0;
     }
+    uint16_t ListenerPort() const { return listenerPort_.load(); }
     bool DeliverFatal(TraceRecord& record);
 
 private:
@@ -51,12 +53,16 @@ private:
     Next OnStop() { return Next::End; }
     Next OnWakeUp();
     Next OnPipe();
+    Next OnListener();
 
     SrwLock lifecycle_;
     WorkerSettings settings_;
     std::unique_ptr<Common::WinsockScope> winsock_;
     std::unique_ptr<UdpSocket> wakeUp_;
     std::unique_ptr<WinPipe> pipe_;
+    // Made and ended on the worker thread, which alone touches it.
+    std::unique_ptr<NetReceiver> listener_;
+    std::atomic<uint16_t> listenerPort_{0};
     Common::UniqueHandle startEvent_;
     Common::UniqueHandle fatalDoneEvent_;
     // Signalled by Stop: ends the loop and cuts a pipe exchange short.
@@ -130,8 +136,17 @@ void ControlWorker::Run() {
                    settings_.controlPipe ? "yes" : "no");
     std::vector<WaitMember> members = {{stopEvent_.get(), &ControlWorker::OnStop},
                                        {wakeUp_->Event(), &ControlWorker::OnWakeUp}};
-    // The network listener (a second UDP socket of the range, and the trace redirector towards
-    // it) joins the wait set here once the gate back-end exists; until then it stays off.
+    if (settings_.listener) {
+        // A second socket of the range, and the trace redirector towards it; a failure is
+        // traced, and the worker goes on without.
+        listener_ = std::make_unique<NetReceiver>(settings_.listenerAcceptsAll);
+        if (listener_->Start(settings_.minPort, settings_.maxPort)) {
+            members.push_back({listener_->Event(), &ControlWorker::OnListener});
+            listenerPort_.store(listener_->Port());
+        } else {
+            listener_.reset();
+        }
+    }
     if (settings_.controlPipe) {
         DWORD error = ERROR_SUCCESS;
         pipe_ = WinPipe::Create(settings_.pipeName, stopEvent_.get(), error);
@@ -166,9 +181,17 @@ void ControlWorker::Run() {
             members.erase(members.begin() + static_cast<std::ptrdiff_t>(index));
         }
     }
+    // The listener's socket closes and the redirector goes with it.
+    listenerPort_.store(0);
+    listener_.reset();
     ::SetEvent(startEvent_.get());
     ::SetEvent(fatalDoneEvent_.get());
     pendingFatal_.store(nullptr);
+}
+
+ControlWorker::Next ControlWorker::OnListener() {
+    listener_->OnReceived();
+    return Next::Continue;
 }
 
 ControlWorker::Next ControlWorker::OnWakeUp() {
@@ -262,6 +285,10 @@ bool ControlWorkerRunning() {
 
 uint16_t ControlWorkerPort() {
     return TheWorker().Port();
+}
+
+uint16_t ControlWorkerListenerPort() {
+    return TheWorker().ListenerPort();
 }
 
 void DeliverFatalRecord(TraceRecord& record) {

@@ -148,6 +148,7 @@ uint32_t LoggingManager::Initialize(const InitParameters* parameters, PanicLogic
         Impl::Lock lock(impl, kShared);
         worker.controlPipe = impl.controlPipe;
         worker.listener = impl.listener;
+        worker.listenerAcceptsAll = impl.listenerAcceptsAll;
         worker.minPort = impl.minPort;
         worker.maxPort = impl.maxPort;
         worker.pipeName = impl.pipeName;

@@ -1,9 +1,9 @@
 // The two ends of a gate, each in a process of its own.
 //
-// logging_gate_child receive <port file> <ready event> <records>: a network receiver that
-// re-emits every channel into console channels on standard output ("app" at WARNING, the
-// default channel "main" at DEBUG_TRACE with its timestamp); writes its port to the file,
-// signals the event and ends after <records> records (or 20 s).
+// logging_gate_child receive <port file> <ready event> <records>: a host with the network
+// listener on for every channel, which re-emits into console channels on standard output
+// ("app" at WARNING, the default channel "main" at DEBUG_TRACE with its timestamp); writes the
+// listener's port to the file, signals the event and ends after <records> records (or 20 s).
 //
 // logging_gate_child send <port> <channel>:<level>:<text>...: a filtering gate channel "out"
 // to that port, fed by the channels named ("-": the default channel, which is "out"); prints
@@ -16,9 +16,11 @@
 #include <fstream>
 #include <string>
 
+#include "core/common/handles.h"
 #include "logging/channel_config.h"
+#include "logging/initialize.h"
 #include "logging/logging_manager.h"
-#include "logging/static/net_receiver.h"
+#include "logging/static/control_worker.h"
 
 namespace {
 
@@ -44,20 +46,21 @@ int Receive(const char* portFile, const char* readyEvent, int records) {
     if (M().TuneChannel("app", app) != 0 || M().TuneChannel("main", main) != 0 || M().SetDefaultChannel("main") != 0) {
         return 2;
     }
-    NetReceiver receiver(true);
-    if (!receiver.Start(24100, 24300)) {
+    InitParameters parameters{};
+    parameters.listener = kListenerAllChannels;
+    const Initialize logging(nullptr, nullptr, parameters);
+    if (ControlWorkerListenerPort() == 0) {
         return 3;
     }
-    std::ofstream(portFile) << receiver.Port();
+    std::ofstream(portFile) << ControlWorkerListenerPort();
     Common::UniqueHandle ready(::OpenEventA(EVENT_MODIFY_STATE, FALSE, readyEvent));
     if (!ready || !::SetEvent(ready.get())) {
         return 4;
     }
+    // The worker thread receives and re-emits; this one only waits for it.
     const ULONGLONG deadline = ::GetTickCount64() + 20000;
     while (Usage("app") + Usage("main") < static_cast<uint64_t>(records) && ::GetTickCount64() < deadline) {
-        if (::WaitForSingleObject(receiver.Event(), 100) == WAIT_OBJECT_0) {
-            receiver.OnReceived();
-        }
+        ::Sleep(10);
     }
     return 0;
 }
