@@ -5,7 +5,7 @@ BUILD ?= build
 ARGS ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean format
+.PHONY: all deps configure build run test bench dist clean format
 
 all: build
 
@@ -28,6 +28,11 @@ run: configure
 test: build
 	@scripts/wine-prefix.sh $(BUILD)/wineprefix
 	cd $(BUILD) && ctest --output-on-failure -j2
+
+# The release package: dist/hostprobe-<version>-win64.zip and dist/hostprobe.debug.
+dist: configure
+	cmake --build $(BUILD) --target hostprobe logctl logdemo
+	@scripts/make-dist.sh $(BUILD) dist
 
 bench: build
 	@scripts/run-benchmarks.sh $(BUILD)

@@ -1,5 +1,7 @@
 #include "driver/run_detection.h"
 
+#include <utility>
+
 #include "enterprise/applications/ad/detection/ad_native_detection_addon.h"
 #include "enterprise/applications/msexchange/detection/exchange_native_detection_addon.h"
 #include "enterprise/applications/mssql/detection/mssql_native_detection_addon.h"
@@ -21,9 +23,11 @@ DetectionResult RunDetection(LogCollectingTracer* tracer) {
         RunAddon<ActiveDirectory::NativeDetectionAddon>("Active Directory", result);
         RunAddon<OracleBackup::NativeDetectionAddon>("Oracle", result);
         if (tracer != nullptr) {
-            Append(result.logMessages, tracer->InfoMessagesUtf8());
-            Append(result.logMessages, tracer->WarningMessagesUtf8());
-            Append(result.logMessages, tracer->ErrorMessagesUtf8());
+            // Merged in full or not at all: a failure half-way leaves the report's list alone.
+            std::vector<std::string> messages = tracer->InfoMessagesUtf8();
+            Append(messages, tracer->WarningMessagesUtf8());
+            Append(messages, tracer->ErrorMessagesUtf8());
+            result.logMessages = std::move(messages);
         }
     } catch (const Common::Error& error) {
         result.errors.push_back("Detection failed: " + Common::Utf16ToUtf8(error.Text()));

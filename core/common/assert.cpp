@@ -324,6 +324,22 @@ int BreakIntoDebugger(uint32_t mode) {
     return 1;
 }
 
+// How many assertions this thread is reporting at the moment.
+thread_local int t_reportDepth = 0;
+
+class ReportScope {
+public:
+    ReportScope() : nested_(t_reportDepth++ > 0) {}
+    ~ReportScope() { --t_reportDepth; }
+    ReportScope(const ReportScope&) = delete;
+    ReportScope& operator=(const ReportScope&) = delete;
+    // The trace hook goes back into the logging library, which may assert again.
+    bool Nested() const { return nested_; }
+
+private:
+    bool nested_;
+};
+
 }  // namespace
 
 AssertionTraceHook SetAssertionTraceHook(AssertionTraceHook hook) {
@@ -336,6 +352,7 @@ int ReportAssertion(const char* expression, const char* file, int line) {
     if (mode == kAssertIgnoreAll) {
         return 0;
     }
+    const ReportScope scope;
     char report[kAssertTextLimit];
     if (FormatAssertReportLine(report, expression, file, line)) {
         if ((mode & kAssertDebug) != 0) {
@@ -344,11 +361,16 @@ int ReportAssertion(const char* expression, const char* file, int line) {
         if ((mode & kAssertLog) != 0) {
             WriteLogLine(config.log, report);
         }
-        if ((mode & kAssertEvent) != 0) {
+        if ((mode & kAssertEvent) != 0 && !scope.Nested()) {
             if (const AssertionTraceHook hook = g_traceHook.load()) {
                 hook(kHookLevel, kHookCodeHigh, kHookCodeLow, report);
             }
         }
+    }
+    // An assertion raised while one is being reported is told once, in the plain outputs; the
+    // outer report decides about the stack trace, the box, the break and the abort.
+    if (scope.Nested()) {
+        return 1;
     }
     if ((mode & kAssertStack) != 0 && (mode & (kAssertDebug | kAssertLog | kAssertEvent)) != 0) {
         WriteStackTrace(config);

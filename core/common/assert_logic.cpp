@@ -74,7 +74,10 @@ AssertModeSetting ParseAssertMode(const char* value) {
         return {number, (number & kAssertLog) != 0};
     }
 
+    // An unknown word makes every assertion ignored, but the words are all read: "log" still
+    // reads the log destination.
     AssertModeSetting setting{0, false};
+    bool unknown = false;
     const size_t length = std::min(std::strlen(value), kWordListLimit);
     size_t start = 0;
     while (start < length) {
@@ -93,11 +96,12 @@ AssertModeSetting ParseAssertMode(const char* value) {
                     break;
                 }
             }
-            if (!known) {
-                return {kAssertIgnoreAll, false};
-            }
+            unknown |= !known;
         }
         start = end + 1;
+    }
+    if (unknown) {
+        setting.mode = kAssertIgnoreAll;
     }
     return setting;
 }

@@ -32,7 +32,8 @@ struct AssertModeSetting {
 
 // Reads the value of the mode variable (null: unset). A hexadecimal number, with or without
 // "0x", other than 0 is taken as the bits; anything else is a list of words separated by
-// spaces, where one unknown word means "ignore every assertion".
+// spaces, where one unknown word means "ignore every assertion" (the destination is still read
+// when "log" is among the words).
 AssertModeSetting ParseAssertMode(const char* value);
 
 enum class AssertLogTarget { kUnchanged, kStandardOutput, kStandardError, kFile };

@@ -116,12 +116,12 @@ std::vector<std::string> LocalisedEntryNames(const std::vector<std::string>& loc
 }
 
 std::wstring SideArchivePath(const std::wstring& executablePath) {
-    // Both separators count: module file names use backslashes, other callers may not.
-    const size_t separator = executablePath.find_last_of(L"\\/");
-    const size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
-    const size_t dot = executablePath.find_last_of(L'.');
-    const size_t stemEnd = dot == std::wstring::npos || dot < nameStart ? executablePath.size() : dot;
-    return executablePath.substr(0, stemEnd) + L".dat";
+    // Only a forward slash ends a folder name here. A module file name always ends in ".exe",
+    // so the backslashes of a Windows path never matter for the program's own side file.
+    const size_t slash = executablePath.rfind(L'/');
+    const size_t dot = executablePath.rfind(L'.');
+    const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+    return executablePath.substr(0, hasExtension ? dot : executablePath.size()) + L".dat";
 }
 
 }  // namespace Common

@@ -30,7 +30,8 @@ std::vector<std::string> BuildLocaleList(const std::vector<std::string>& names);
 std::vector<std::string> LocalisedEntryNames(const std::vector<std::string>& locales, const std::string& name);
 
 // The side file that may carry the archive instead of the executable: the executable's path
-// with its extension replaced by ".dat", or ".dat" appended when the file name has none.
+// with its extension (what follows the last "." after the last "/") replaced by ".dat", or
+// ".dat" appended when there is none.
 std::wstring SideArchivePath(const std::wstring& executablePath);
 
 }  // namespace Common

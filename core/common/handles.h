@@ -9,10 +9,11 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
-// The runtime's descriptors and zlib's streams.
+// The runtime's descriptors and files, zlib's streams.
 #include <io.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <utility>
 
 #include "core/common/assert.h"
@@ -102,6 +103,11 @@ struct FdTraits {
     static pointer Invalid() { return -1; }
     static void Close(pointer fd) { ::_close(fd); }
 };
+struct StdioFileTraits {
+    using pointer = FILE*;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer f) { std::fclose(f); }
+};
 struct GzFileTraits {
     using pointer = gzFile;
     static pointer Invalid() { return nullptr; }
@@ -116,8 +122,9 @@ using UniqueHkey = UniqueAny<Detail::HkeyTraits>;
 using UniqueModule = UniqueAny<Detail::ModuleTraits>;
 using UniqueLocal = UniqueAny<Detail::LocalTraits>;
 using UniqueBstr = UniqueAny<Detail::BstrTraits>;
-using UniqueFd = UniqueAny<Detail::FdTraits>;          // C runtime descriptors (_sopen, _open_osfhandle)
-using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;  // zlib streams; gzclose also closes their descriptor
+using UniqueFd = UniqueAny<Detail::FdTraits>;                // C runtime descriptors (_sopen, _open_osfhandle)
+using UniqueStdioFile = UniqueAny<Detail::StdioFileTraits>;  // fopen
+using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;        // zlib streams; gzclose also closes their descriptor
 
 // A COM interface pointer that releases its reference on every path.
 template <typename T>

@@ -61,10 +61,30 @@ private:
 SRWLOCK g_lock = SRWLOCK_INIT;
 CompositeTraceLogic* g_composite = nullptr;
 
+// How many traces this thread is inside.
+thread_local int t_traceDepth = 0;
+
+// Only a thread's outermost trace takes the lock: a trace from inside a delivery (an observer
+// that asserts, and the assertion's hook traces) would queue behind a registration waiting on
+// another thread, which in turn waits for the outer trace to end.
 class SharedLock {
 public:
-    SharedLock() { ::AcquireSRWLockShared(&g_lock); }
-    ~SharedLock() { ::ReleaseSRWLockShared(&g_lock); }
+    SharedLock() : outer_(t_traceDepth++ == 0) {
+        if (outer_) {
+            ::AcquireSRWLockShared(&g_lock);
+        }
+    }
+    ~SharedLock() {
+        if (outer_) {
+            ::ReleaseSRWLockShared(&g_lock);
+        }
+        --t_traceDepth;
+    }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    bool outer_;
 };
 class ExclusiveLock {
 public:

@@ -157,13 +157,19 @@ ZipStatus ZipArchive::ReadDirectory(uint64_t endRecordPosition) {
     const uint16_t entryCount = U16(record + 10);
     const uint32_t directorySize = U32(record + 12);
     const uint32_t directoryOffset = U32(record + 16);
-    // Summed in 64 bits: a 32-bit sum could wrap and let the directory start before the file.
+    // The sum is taken in 32 bits as the archive format's own readers take it; when it wraps,
+    // the archive's start lies before the source, and entries are sought from there.
+    const uint32_t directoryEnd = directorySize + directoryOffset;
     if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount || entryCount == 0 ||
-        endRecordPosition < uint64_t{directorySize} + directoryOffset) {
+        endRecordPosition < directoryEnd) {
+        return ZipStatus::Corrupt;
+    }
+    // Wrapped or not, the directory itself must lie in the source.
+    if (directorySize > endRecordPosition) {
         return ZipStatus::Corrupt;
     }
     directoryOffset_ = endRecordPosition - directorySize;
-    archiveOffset_ = directoryOffset_ - directoryOffset;
+    archiveOffset_ = static_cast<int64_t>(directoryOffset_) - directoryOffset;
     directoryArchiveOffset_ = directoryOffset;
 
     std::vector<uint8_t> directory(directorySize);
@@ -218,8 +224,13 @@ ZipStatus ZipArchive::LocateData(const ZipEntry& entry, uint64_t& dataOffset) co
     if (uint64_t{entry.localHeaderOffset} + kLocalHeaderSize > limit) {
         return ZipStatus::Corrupt;
     }
+    // An archive that starts before its source has no entry there.
+    if (archiveOffset_ + entry.localHeaderOffset < 0) {
+        return ZipStatus::Corrupt;
+    }
+    const auto headerOffset = static_cast<uint64_t>(archiveOffset_ + entry.localHeaderOffset);
     uint8_t header[kLocalHeaderSize];
-    ZipStatus status = source_->ReadAt(archiveOffset_ + entry.localHeaderOffset, header, sizeof header);
+    ZipStatus status = source_->ReadAt(headerOffset, header, sizeof header);
     if (status != ZipStatus::Ok) {
         return status;
     }
@@ -230,14 +241,14 @@ ZipStatus ZipArchive::LocateData(const ZipEntry& entry, uint64_t& dataOffset) co
         return ZipStatus::Corrupt;
     }
     std::string localName(nameLength, '\0');
-    status = source_->ReadAt(archiveOffset_ + entry.localHeaderOffset + kLocalHeaderSize, &localName[0], nameLength);
+    status = source_->ReadAt(headerOffset + kLocalHeaderSize, &localName[0], nameLength);
     if (status != ZipStatus::Ok) {
         return status;
     }
     if (localName != entry.name) {
         return ZipStatus::Corrupt;
     }
-    dataOffset = archiveOffset_ + start;
+    dataOffset = headerOffset + (start - entry.localHeaderOffset);
     return ZipStatus::Ok;
 }
 

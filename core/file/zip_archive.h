@@ -76,8 +76,9 @@ public:
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
-    // Where the archive begins in the source, and where its central directory begins.
-    uint64_t ArchiveOffset() const { return archiveOffset_; }
+    // Where the archive begins in the source (negative when the directory's recorded offset
+    // reaches back before the source), and where its central directory begins.
+    int64_t ArchiveOffset() const { return archiveOffset_; }
     uint64_t DirectoryOffset() const { return directoryOffset_; }
 
     const std::vector<ZipEntry>& Entries() const { return entries_; }
@@ -96,7 +97,7 @@ private:
     ZipStatus Inflate(const ZipEntry& entry, uint64_t dataOffset, std::vector<uint8_t>& bytes) const;
 
     std::unique_ptr<ByteSource> source_;
-    uint64_t archiveOffset_ = 0;
+    int64_t archiveOffset_ = 0;
     uint64_t directoryOffset_ = 0;
     uint32_t directoryArchiveOffset_ = 0;  // the same, counted from the archive's start
     std::vector<ZipEntry> entries_;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/common/assert.h"
+#include "core/common/handles.h"
 #include "logging/result_codes.h"
 #include "logging/static/manager_internal.h"
 
@@ -133,17 +134,17 @@ void FileIo::Write(const void* bytes, size_t length) {
 
 int32_t FileIo::ReadTail(uint32_t lines, std::string& out, uint32_t index) {
     out.clear();
-    FILE* file = std::fopen(GetPath(index).c_str(), "r");
-    if (file == nullptr) {
+    const Common::UniqueStdioFile file(std::fopen(GetPath(index).c_str(), "r"));
+    if (!file) {
         return LOGGING_RC_NO_ACCESS;
     }
+    // Growing the text may throw; the file is closed on that path too.
     std::vector<size_t> starts;
     char piece[4096];
-    while (std::fgets(piece, sizeof piece, file) != nullptr) {
+    while (std::fgets(piece, sizeof piece, file.get()) != nullptr) {
         starts.push_back(out.size());
         out.append(piece);
     }
-    std::fclose(file);
     if (lines > 0 && lines < starts.size()) {
         out.erase(0, starts[starts.size() - lines]);
     }

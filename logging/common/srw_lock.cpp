@@ -14,6 +14,9 @@ PSRWLOCK AsSrw(void** state) {
 void SrwLock::LockShared() noexcept {
     ::AcquireSRWLockShared(AsSrw(&state_));
 }
+bool SrwLock::TryLockShared() noexcept {
+    return ::TryAcquireSRWLockShared(AsSrw(&state_)) != 0;
+}
 void SrwLock::UnlockShared() noexcept {
     ::ReleaseSRWLockShared(AsSrw(&state_));
 }

@@ -12,6 +12,8 @@ public:
     SrwLock& operator=(const SrwLock&) = delete;
 
     void LockShared() noexcept;
+    // Takes the shared side only if that needs no waiting.
+    bool TryLockShared() noexcept;
     void UnlockShared() noexcept;
     void LockExclusive() noexcept;
     // False, without waiting, when another holder has the lock.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "logging/trace_levels.h"
 
@@ -198,20 +199,30 @@ size_t FormatDecimal(char* out, uint64_t value) {
     return count;
 }
 
-size_t StripColourSequences(char* text, size_t length) {
-    const char* esc = static_cast<const char*>(std::memchr(text, '\x1b', length));
+namespace {
+
+const char* FindEscape(const char* text, size_t length) {
+    return static_cast<const char*>(std::memchr(text, '\x1b', length));
+}
+const wchar_t* FindEscape(const wchar_t* text, size_t length) {
+    return std::wmemchr(text, L'\x1b', length);
+}
+
+template <typename Char>
+size_t StripColourSequencesOf(Char* text, size_t length) {
+    const Char* esc = FindEscape(text, length);
     if (esc == nullptr) {
         return length;
     }
     size_t write = static_cast<size_t>(esc - text);
     size_t read = write;
     while (read < length) {
-        if (text[read] == '\x1b' && read + 1 < length && text[read + 1] == '[') {
+        if (text[read] == Char('\x1b') && read + 1 < length && text[read + 1] == Char('[')) {
             size_t end = read + 2;
-            while (end < length && ((text[end] >= '0' && text[end] <= '9') || text[end] == ';')) {
+            while (end < length && ((text[end] >= Char('0') && text[end] <= Char('9')) || text[end] == Char(';'))) {
                 ++end;
             }
-            if (end < length && text[end] == 'm') {
+            if (end < length && text[end] == Char('m')) {
                 read = end + 1;
                 continue;
             }
@@ -219,6 +230,16 @@ size_t StripColourSequences(char* text, size_t length) {
         text[write++] = text[read++];
     }
     return write;
+}
+
+}  // namespace
+
+size_t StripColourSequences(char* text, size_t length) {
+    return StripColourSequencesOf(text, length);
+}
+
+size_t StripColourSequences(wchar_t* text, size_t length) {
+    return StripColourSequencesOf(text, length);
 }
 
 size_t EncodeUtf8(const wchar_t* text, char* out, size_t capacity) {

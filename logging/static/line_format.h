@@ -52,6 +52,7 @@ size_t FormatDecimal(char* out, uint64_t value);
 
 // Removes every ESC "[" digits-and-semicolons "m" sequence in place; returns the new length.
 size_t StripColourSequences(char* text, size_t length);
+size_t StripColourSequences(wchar_t* text, size_t length);
 
 // Encodes UTF-16 units (up to a NUL) as UTF-8 into `out`, at most `capacity` bytes, never
 // splitting a character; returns the byte count. Lone surrogates are encoded on their own.

@@ -68,6 +68,19 @@ void PanicTrace(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)
 // CRITICAL_ERROR on "logging-trace"; nothing once the manager has begun to shut down.
 void ReportBackendError(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
+// A thread that others wait for while they hold the manager's lock or a back-end's lock (the
+// log-scope writer thread) must never wait for those locks itself: while a sink is set on it,
+// ReportBackendError hands the finished text to the sink instead of delivering it.
+using BackendReportSink = void (*)(const char* text);
+void SetThreadReportSink(BackendReportSink sink);
+// Delivers `text` as ReportBackendError does, unless that would mean waiting for the
+// manager's lock: false then, and nothing is done.
+bool TryReportBackendError(const char* text);
+
+// Every back-end trace is also handed to `observer` (null: none), for tests.
+using BackendTraceObserver = void (*)(int32_t level, const char* text);
+void SetBackendTraceObserver(BackendTraceObserver observer);
+
 // Records whose channel name holds no "#" also go to this channel (null or empty: none).
 void SetMirrorChannel(const char* name);
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -103,11 +104,53 @@ void LoggingManager::TraceError(const char* channel, int32_t level, const Common
     });
 }
 
+namespace {
+
+std::atomic<BackendTraceObserver> g_traceObserver{nullptr};
+
+// Never destroyed: threads may report until the process ends.
+ThreadSlot& ReportSinkSlot() {
+    static ThreadSlot* const slot = new ThreadSlot;
+    return *slot;
+}
+
+std::string FormatText(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length <= 0) {
+        return std::string();
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+void SetBackendTraceObserver(BackendTraceObserver observer) {
+    g_traceObserver.store(observer);
+}
+
+void SetThreadReportSink(BackendReportSink sink) {
+    ReportSinkSlot().Set(reinterpret_cast<uintptr_t>(sink));
+}
+
 void TraceFromBackend(int32_t level, const char* format, ...) {
     if (format == nullptr) {
         Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
+        return;
     }
-    if (format == nullptr || !g_managerAlive.load(std::memory_order_relaxed)) {
+    // Tests watch what back-ends report without a listener.
+    if (const BackendTraceObserver observer = g_traceObserver.load()) {
+        va_list args;
+        va_start(args, format);
+        observer(level, FormatText(format, args).c_str());
+        va_end(args);
+    }
+    if (!g_managerAlive.load(std::memory_order_relaxed)) {
         return;
     }
     LoggingManager::Impl& impl = ManagerState();
@@ -193,14 +236,41 @@ void ReportBackendError(const char* format, ...) {
         Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
         return;
     }
+    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+        return;
+    }
     LoggingManager::Impl& impl = ManagerState();
-    if (impl.shuttingDown.load(std::memory_order_relaxed) || !g_managerAlive.load(std::memory_order_relaxed)) {
+    if (impl.shuttingDown.load(std::memory_order_relaxed)) {
         return;
     }
     va_list args;
     va_start(args, format);
-    PanicTraceV(impl, format, args);
+    if (const auto sink = reinterpret_cast<BackendReportSink>(ReportSinkSlot().Get())) {
+        sink(FormatText(format, args).c_str());
+    } else {
+        PanicTraceV(impl, format, args);
+    }
     va_end(args);
+}
+
+bool TryReportBackendError(const char* text) {
+    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+        return true;
+    }
+    LoggingManager::Impl& impl = ManagerState();
+    if (impl.HeldMode() == kUnlocked) {
+        if (!impl.lock.TryLockShared()) {
+            return false;
+        }
+        // The nested holds of the delivery then take the shared side that this thread has.
+        impl.lockMode.Set(kShared);
+        ReportBackendError("%s", text);
+        impl.lockMode.Set(kUnlocked);
+        impl.lock.UnlockShared();
+    } else {
+        ReportBackendError("%s", text);
+    }
+    return true;
 }
 
 }  // namespace Logging

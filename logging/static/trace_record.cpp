@@ -5,6 +5,7 @@
 
 #include "logging/initialize.h"
 #include "logging/static/line_format.h"
+#include "logging/static/wide_format.h"
 #include "logging/trace_flags.h"
 
 namespace Logging {
@@ -308,25 +309,29 @@ void TraceRecord::AppendFormatted(const char* format, va_list args) {
     textLength_ += static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room - 1;
 }
 
-void TraceRecord::AppendLocationSuffix(uint32_t flags, bool withFunction) {
+// Calls `sink` with each piece of the location suffix, in order.
+template <typename Sink>
+void TraceRecord::ForEachLocationPiece(uint32_t flags, bool withFunction, const Sink& sink) const {
     if (location_.file == nullptr && location_.function == nullptr) {
         return;
     }
-    const bool dumpFunction = withFunction && (flags & OF_DUMPFUNCTION) != 0;
-    auto append = [this](const char* text) { AppendText(text, std::strlen(text)); };
     if ((flags & OF_DUMPLINE) != 0) {
         char line[16];
         std::snprintf(line, sizeof line, "%i", static_cast<int>(location_.line));
-        append(" file: ");
-        append(OrEmpty(location_.file));
-        append(" line: ");
-        append(line);
+        sink(" file: ");
+        sink(OrEmpty(location_.file));
+        sink(" line: ");
+        sink(static_cast<const char*>(line));
     }
-    if (dumpFunction) {
-        append(" ");
-        append(OrEmpty(location_.function));
-        append("()");
+    if (withFunction && (flags & OF_DUMPFUNCTION) != 0) {
+        sink(" ");
+        sink(OrEmpty(location_.function));
+        sink("()");
     }
+}
+
+void TraceRecord::AppendLocationSuffix(uint32_t flags, bool withFunction) {
+    ForEachLocationPiece(flags, withFunction, [this](const char* text) { AppendText(text, std::strlen(text)); });
 }
 
 void TraceRecord::AppendWide(const wchar_t* text) {
@@ -501,6 +506,7 @@ std::string_view TraceRecord::BuildLine(uint32_t flags, std::string_view prefix,
 
     line_ = out;
     lineLength_ = n;
+    lineHeadLength_ = head;
     lineFlags_ = lineFlags;
     linePrefix_ = prefix.data();
     linePrefixLength_ = prefix.size();
@@ -533,6 +539,34 @@ std::string_view TraceRecord::BuildRenderedLine(uint32_t flags) {
     lineFlags_ = lineFlags;
     haveLine_ = true;
     return std::string_view(line_, lineLength_);
+}
+
+bool TraceRecord::BuildWideLine(uint32_t flags, std::string_view prefix, bool prefixExpanded, std::wstring& line) {
+    if (kind_ != RecordKind::Formatted || !HasWideConversion(format_)) {
+        return false;
+    }
+    // The narrow line gives the head and the line end; only the text is rendered again.
+    const std::string_view narrow = BuildLine(flags, prefix, prefixExpanded);
+    const uint32_t textFlags = flags & kTextFlagsOf[static_cast<size_t>(kind_)];
+    const auto widen = [&line](std::string_view bytes) {
+        for (const char byte : bytes) {
+            line.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+        }
+    };
+    line.clear();
+    widen(narrow.substr(0, lineHeadLength_));
+    const size_t textStart = line.size();
+    AppendWideFormatted(line, textStart + kMaxTextLength, format_, args_);
+    ForEachLocationPiece(textFlags, true, [&](const char* piece) {
+        const size_t room = textStart + kMaxTextLength - line.size();
+        const std::string_view bytes(piece);
+        widen(bytes.substr(0, room < bytes.size() ? room : bytes.size()));
+    });
+    if ((textFlags & kKeepColourSequences) == 0) {
+        line.resize(textStart + StripColourSequences(&line[textStart], line.size() - textStart));
+    }
+    widen(narrow.substr(lineHeadLength_ + textLength_));
+    return true;
 }
 
 size_t TraceRecord::FullLinePieces(uint32_t flags, std::string_view prefix, bool prefixExpanded,

@@ -101,6 +101,11 @@ public:
     // record.
     std::string_view BuildLine(uint32_t flags, std::string_view prefix, bool prefixExpanded);
 
+    // For a formatted record whose format takes wide strings or characters: BuildLine's line as
+    // UTF-16, with those arguments copied unit for unit and every other byte widened to one
+    // unit. False, and `line` untouched, for every other record: its line is BuildLine's.
+    bool BuildWideLine(uint32_t flags, std::string_view prefix, bool prefixExpanded, std::wstring& line);
+
     // The pieces of the full line of the file-like back-ends and the console, in order:
     // timestamp, process name, process id, thread id, line. Returns how many were set.
     size_t FullLinePieces(uint32_t flags, std::string_view prefix, bool prefixExpanded, std::string_view (&pieces)[5]);
@@ -115,6 +120,8 @@ private:
     void AppendFormatted(const char* format, va_list args);
     void AppendWide(const wchar_t* text);
     void AppendLocationSuffix(uint32_t flags, bool withFunction);
+    template <typename Sink>
+    void ForEachLocationPiece(uint32_t flags, bool withFunction, const Sink& sink) const;
     void PlaceText(size_t headroom, size_t tail);
     std::string_view BuildRenderedLine(uint32_t flags);
 
@@ -174,6 +181,7 @@ private:
     bool linePrefixExpanded_ = false;
     const char* line_ = nullptr;
     size_t lineLength_ = 0;
+    size_t lineHeadLength_ = 0;  // signature and prefix, before the text
     std::string expandedPrefix_;
     std::unique_ptr<char[]> heapLine_;
     size_t heapLineCapacity_ = 0;

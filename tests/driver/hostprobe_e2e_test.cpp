@@ -76,6 +76,11 @@ TEST_F(Hostprobe, ACleanMachineGivesTheFullReportOfEveryDetector) {
     EXPECT_EQ(Outcome({"--format=text", "-format=text", "--FORMAT=text", "report.xml", "--format=xml", "--output="}),
               "0|" + xml + "|");
     EXPECT_EQ(Outcome({"--format=xml", "--format=text"}), "0||" + Wrap(kCleanLog, "[LOG] ", ""));
+    // An existing, longer file is truncated and holds the report alone.
+    const std::wstring report = dir.path() + L"report.xml";
+    TestSupport::WriteFileBytes(report, std::string(100000, 'z'));
+    EXPECT_EQ(Outcome({"--format=xml", "--output=" + dir.narrowPath() + "report.xml"}), "0||");
+    EXPECT_EQ(TestSupport::ReadFileBytes(report), xml);
 }
 
 TEST_F(Hostprobe, TextReportWithOutputFileHoldsOnlyTheApplicationLines) {

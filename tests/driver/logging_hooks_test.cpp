@@ -89,10 +89,13 @@ TEST(DefaultChannelRouting, TheTracerGetsInformationAndAboveAsReportLines) {
     LOG_TRACE(Logging::WARNING, kFunction, "[Test] warned %d", 1);
     LOG_TRACE(Logging::DEBUG_TRACE, kFunction, "[Test] not collected");
     LOG_TRACE(Logging::INFORMATION, kFunction, "[Test] byte \xE9 widened");
+    // UTF-8 bytes given as narrow text are widened byte by byte; wide text keeps its characters.
+    LOG_TRACE(Logging::INFORMATION, kFunction, "[Test] %s, %S", "\xC3\xA9", L"\u0416\u00e9");
     LOG_TRACE(Logging::CRITICAL_ERROR, kFunction, "[Test] critical");
     manager.TraceData(nullptr, Logging::ERROR_TRACE, 0, 0, L"with data", "x", 1);
     manager.TraceError(nullptr, Logging::ERROR_TRACE, Common::Error::FromCode(kWhere, 0xC10001));
-    EXPECT_EQ(tracer.InfoMessagesUtf8(), Strings{"I00000000: [Test] byte \xC3\xA9 widened"});
+    EXPECT_EQ(tracer.InfoMessagesUtf8(), (Strings{"I00000000: [Test] byte \xC3\xA9 widened",
+                                                  "I00000000: [Test] \xC3\x83\xC2\xA9, \xD0\x96\xC3\xA9"}));
     EXPECT_EQ(tracer.WarningMessagesUtf8(), Strings{"W00000000: [Test] warned 1"});
     EXPECT_EQ(tracer.ErrorMessagesUtf8(), (Strings{"C00000000: [Test] critical", "with data"}));
     char* name = manager.GetDefaultChannel();

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,11 +25,25 @@ inline Lines operator+(Lines a, const Lines& b) {
     return a;
 }
 
-// A detector's line as captured, from "<level letter> <text>", with the function that logs it
-// when the capture shows functions.
-inline std::string Line(const std::string& tag, const std::string& text, const std::string& function = "") {
+// What an in-process capture of a detector shows besides the line of the report: the source
+// path, the line and the function of each message.
+constexpr uint32_t kWhereFlags = 0x1000F4 | 0x200 | 0x400;  // OF_DUMPLINE | OF_DUMPFUNCTION
+
+// A detector's line, from "<level letter> <text>", and with a function (and its source path)
+// where it was logged, as a capture with kWhereFlags shows it after Located.
+inline std::string Line(const std::string& tag, const std::string& text, const std::string& function = "",
+                        const std::string& source = "") {
     return text.substr(0, 1) + "00000000: [" + tag + "] " + text.substr(2) +
-           (function.empty() ? "" : " " + function + "()");
+           (function.empty() ? "" : " file: " + source + " line: # " + function + "()");
+}
+
+// The captured texts, each source line number replaced by "#".
+inline Lines Located(const TestSupport::LogCapture& log) {
+    Lines texts = log.Texts();
+    for (std::string& text : texts) {
+        text = std::regex_replace(text, std::regex(" line: [0-9]+ "), " line: # ");
+    }
+    return texts;
 }
 
 // Checks a run with an XML report: the exit code, the verdict, and the messages of the detector
@@ -51,16 +66,16 @@ inline void ExpectXmlReport(const TestSupport::ProcessResult& r, const std::stri
     EXPECT_EQ(lines, expected) << r.out;
 }
 
-// Runs the detector in-process, capturing its debug lines with the function that logs each,
+// Runs the detector in-process, capturing its debug lines with where each was logged,
 // then checks the text report of the same machine: the identifier, and every detector's
 // messages as they are logged in-process.
 template <typename Addon>
 void ExpectDetection(const std::string& appId, bool detected, const Lines& logged) {
     using Applications = MachineManagement::InstalledApplications;
     {
-        TestSupport::LogCapture log("", Logging::DEBUG_TRACE, 0x1004F4);
+        TestSupport::LogCapture log("", Logging::DEBUG_TRACE, kWhereFlags);
         EXPECT_EQ(Addon().GetMachineInstalledApplications(), (detected ? Applications{{appId, L""}} : Applications()));
-        EXPECT_EQ(log.Texts(), logged);
+        EXPECT_EQ(Located(log), logged);
     }
     TestSupport::LogCapture all;
     Hostprobe::RunDetection(nullptr);

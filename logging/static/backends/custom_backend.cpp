@@ -1,6 +1,7 @@
 #include "logging/static/backends/custom_backend.h"
 
 #include <memory>
+#include <string>
 
 #include "core/common/assert.h"
 
@@ -28,7 +29,13 @@ void CustomBackend::Write(TraceRecord& record) {
             return;
         default: break;
     }
-    const std::string_view line = record.BuildLine(EffectiveFlags() | OF_NOLF, Prefix(), PrefixExpanded());
+    const uint32_t flags = EffectiveFlags() | OF_NOLF;
+    std::wstring wideLine;
+    if (record.BuildWideLine(flags, Prefix(), PrefixExpanded(), wideLine)) {
+        tracer->Trace(tracer, channel, record.Level(), record.CodeHigh(), record.CodeLow(), wideLine.c_str());
+        return;
+    }
+    const std::string_view line = record.BuildLine(flags, Prefix(), PrefixExpanded());
     // Each byte becomes one unit of the same value: the tracer sees the line's bytes unchanged.
     wchar_t local[1024];
     std::unique_ptr<wchar_t[]> heap;

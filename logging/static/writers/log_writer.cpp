@@ -13,16 +13,12 @@ namespace Logging {
 
 namespace {
 
-constexpr char kLogWriterSource[] = "logging/static/log_writer";
+constexpr char kWriterSource[] = "logging/static/writer";
 
-enum class Presence { Exists, Missing, Unknown };
-
-Presence Stat(const std::string& path) {
+// 0 when `path` exists, else the errno of the look-up.
+int StatError(const std::string& path) {
     struct _stat64i32 status;
-    if (_stat64i32(path.c_str(), &status) == 0) {
-        return Presence::Exists;
-    }
-    return errno == ENOENT ? Presence::Missing : Presence::Unknown;
+    return _stat64i32(path.c_str(), &status) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -42,21 +38,23 @@ void LogWriter::MoveFile(const std::string& from, const std::string& to) {
 }
 
 void LogWriter::Rotate() {
-    if (config_.MaxFiles == 0) {
-        Common::ReportAssertion("Config.MaxFiles", kLogWriterSource, __LINE__);
+    const uint32_t maxFiles = config_.MaxFiles;
+    if (maxFiles == 0) {
+        Common::ReportAssertion("Config.MaxFiles", kWriterSource, __LINE__);
         return;
     }
     CompactNumbers();
-    const std::string oldest = GetFileName(config_.MaxFiles - 1, true);
+    const std::string oldest = GetFileName(maxFiles - 1, true);
     if (std::remove(oldest.c_str()) != 0 && errno != ENOENT) {
         ReportBackendError("LogScopeBackend: unable to remove %s. error %i", oldest.c_str(), errno);
     }
-    for (int64_t i = static_cast<int64_t>(config_.MaxFiles) - 2; i >= 0; --i) {
-        const std::string from = GetFileName(static_cast<uint32_t>(i), true);
-        const std::string to = GetFileName(static_cast<uint32_t>(i + 1), true);
-        if (i == 0) {
+    for (int64_t i = static_cast<int64_t>(maxFiles) - 2; i >= 0; --i) {
+        const uint32_t index = static_cast<uint32_t>(i);
+        const std::string from = GetFileName(index, true);
+        const std::string to = GetFileName(index + 1, true);
+        if (index == 0) {
             MoveFile(from, to);
-            continue;
+            break;
         }
         std::remove(to.c_str());
         if (std::rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT) {
@@ -68,60 +66,66 @@ void LogWriter::Rotate() {
 
 void LogWriter::CompactNumbers() {
     const uint32_t maxFiles = config_.MaxFiles;
-    if (maxFiles < 3) {  // maxFiles - 1 < 2: no gap can lie between two files
+    if (maxFiles < 3) {
         return;
     }
-    // Moves the next existing files above the gap at `gap` down onto it; whether any moved.
-    auto shiftDown = [&](uint32_t gap) {
-        uint32_t next = gap + 1;
-        for (; next < maxFiles; ++next) {
-            const Presence presence = Stat(GetFileName(next, true));
-            if (presence == Presence::Unknown) {
-                return false;
-            }
-            if (presence == Presence::Exists) {
-                break;
-            }
+    for (uint32_t i = 1; i < maxFiles - 1;) {
+        const int error = StatError(GetFileName(i, true));
+        if (error == 0) {
+            ++i;
+            continue;
         }
-        if (next >= maxFiles) {
+        if (error != ENOENT || !ShiftDown(i)) {
+            return;
+        }
+        i = 1;
+    }
+}
+
+bool LogWriter::ShiftDown(uint32_t index) {
+    const uint32_t maxFiles = config_.MaxFiles;
+    uint32_t found = 0;
+    for (uint32_t j = index + 1; j < maxFiles; ++j) {
+        const int error = StatError(GetFileName(j, true));
+        if (error == 0) {
+            found = j;
+            break;
+        }
+        if (error != ENOENT) {
             return false;
         }
-        bool renamed = false;
-        for (uint32_t k = next; k < maxFiles; ++k) {
-            if (std::rename(GetFileName(k, true).c_str(), GetFileName(k - (next - gap), true).c_str()) == 0) {
-                renamed = true;
-            } else if (errno != ENOENT) {
-                break;
-            }
-        }
-        return renamed;
-    };
-    for (uint32_t i = 1; i < maxFiles - 1;) {
-        const Presence presence = Stat(GetFileName(i, true));
-        if (presence == Presence::Exists) {
-            ++i;
-        } else if (presence == Presence::Unknown || !shiftDown(i)) {
-            return;
-        } else {
-            i = 1;
+    }
+    if (found == 0) {
+        return false;
+    }
+    const uint32_t gap = found - index;
+    bool renamed = false;
+    for (uint32_t k = found; k < maxFiles; ++k) {
+        if (std::rename(GetFileName(k, true).c_str(), GetFileName(k - gap, true).c_str()) == 0) {
+            renamed = true;
+        } else if (errno != ENOENT) {
+            break;
         }
     }
+    return renamed;
 }
 
 uint64_t LogWriter::GetNextChunk(SizeList& sizes, uint64_t limit, bool allowCrossing) {
     if (limit == 0) {
-        Common::ReportAssertion("maxSize", kLogWriterSource, __LINE__);
+        Common::ReportAssertion("maxSize", kWriterSource, __LINE__);
+        return 0;
     }
     uint64_t sum = 0;
     while (!sizes.Empty()) {
         const uint64_t size = sizes.Front();
-        if (sum != 0 && sum + size >= limit && !allowCrossing) {
+        const bool reaches = sum + size >= limit;
+        if (sum != 0 && reaches && !allowCrossing) {
             break;
         }
         sum += size;
         sizes.Pop();
-        // With crossing allowed the batch ends with the record that reaches the limit.
-        if (allowCrossing && sum >= limit) {
+        // The record that reaches the limit ends the chunk, also when it is the first.
+        if (reaches && allowCrossing) {
             break;
         }
     }

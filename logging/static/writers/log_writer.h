@@ -11,6 +11,12 @@
 #include <utility>
 #include <vector>
 
+// <windows.h> defines MoveFile as a macro; the writer's operation keeps its own name (include
+// <windows.h> before this header where both are needed).
+#ifdef MoveFile
+#undef MoveFile
+#endif
+
 namespace Logging {
 
 class LogScopeConfig;
@@ -92,9 +98,11 @@ public:
 protected:
     // Renames files down so that the numbers have no gaps.
     void CompactNumbers();
+    // Renames the files after the gap at `index` down into it; false when nothing was renamed.
+    bool ShiftDown(uint32_t index);
     // Takes whole records from the front of `sizes` while their sum stays below `limit`; the
-    // first one always, and with `allowCrossing` also the one that reaches or crosses it.
-    // Returns the bytes taken.
+    // first one always, and with `allowCrossing` also the one that reaches or crosses it, which
+    // ends the chunk (also when it is the first). Returns the bytes taken.
     static uint64_t GetNextChunk(SizeList& sizes, uint64_t limit, bool allowCrossing);
 
     const std::string& homeDirectory_;

@@ -32,7 +32,8 @@ TEST(AssertLogic, ModeSettingAndTexts) {
                  {0x42, false, {"  debug   stack "}},
                  {0, false, {" "}},
                  {kAll, false, {"0", "0x0", "0x1g", "123456789", "a0x1", " 12", "-1"}},
-                 {kAll, false, {"log bogus", "LOG", "log,abort", "log\tabort", "logs"}}};
+                 {kAll, true, {"log bogus", "bogus log", "debug 0 log"}},
+                 {kAll, false, {"LOG", "log,abort", "log\tabort", "logs"}}};
     for (const auto& c : cases) {
         for (const char* value : c.values) {
             const Common::AssertModeSetting setting = Common::ParseAssertMode(value);
@@ -74,6 +75,9 @@ TestSupport::ProcessResult RunChild(const std::wstring& command, const std::wstr
 }
 
 const std::string kReport = "Assertion failed: x > 0, file src/unit, line 12\r\n", kReturned = "returned 1\r\n";
+// The child's hook prints the outer report and asserts again: that one reaches the log only.
+const std::string kOuter = "Assertion failed: outer, file src/unit, line 40\r\n",
+                  kNested = "Assertion failed: nested, file src/unit, line 41\r\n" + kReturned;
 // A stack-trace line: "0x" and upper-case hexadecimal digits, then the symbol and source line when known.
 const std::string kFrame = "0x[0-9A-F]+( [^\r\n]*)?", kFrames = "(" + kFrame + "\r\n)*";
 
@@ -97,6 +101,8 @@ TEST(AssertReporting, DestinationsDecisionsAndAbort) {
         {L"stack", L"stack abort", L"stdout", 3, "", ""},  // a stack trace needs an output
         {L"long", L"log", L"stdout", 0, kReturned, ""},
         {L"long", L"log abort", L"stdout", 3, "", ""},
+        {L"nested", L"log event", L"stdout", 0, kOuter + "hook: " + kOuter + kNested + kReturned, ""},
+        {L"nested", L"event abort", L"", 3, "hook: " + kOuter + "returned 1\r\n", ""},
     };
     for (const auto& c : cases) {
         const auto r = RunChild(c.command, c.mode, c.logFile);
@@ -113,6 +119,11 @@ TEST(AssertReporting, DestinationsDecisionsAndAbort) {
     EXPECT_EQ(RunChild(L"twice", L"log", path).out, kReturned + kReturned);
     RunChild(L"twice", L"log", path);
     EXPECT_EQ(TestSupport::ReadFileBytes(path), "earlier\n" + twice + twice);
+    // An unknown word ignores every assertion, but "log" still opens the destination.
+    const std::wstring ignored = dir.path() + L"ignored.log";
+    EXPECT_EQ(RunChild(L"report", L"bogus log", ignored).out, "returned 0\r\n");
+    EXPECT_NE(::GetFileAttributesW(ignored.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(TestSupport::ReadFileBytes(ignored), "");
 }
 
 TEST(AssertReporting, StackTraceStartsAtTheCallerOfTheReport) {
@@ -123,6 +134,11 @@ TEST(AssertReporting, StackTraceStartsAtTheCallerOfTheReport) {
                                                  "runtime_child\\.cpp, line [0-9]+\r\n" +
                                                  kFrames + "0x[0-9A-F]+ main .*\r\n" + kFrames + kReturned)))
         << out;
+    // An assertion raised by the trace hook adds no stack trace of its own.
+    const std::string nested = RunChild(L"nested", L"log event stack", L"stdout").out;
+    EXPECT_TRUE(std::regex_match(nested, std::regex(kOuter + "hook: " + kOuter + kNested + kFrames + "hook: (" +
+                                                    kFrame + "\r\n)*" + kFrame + "\r\n" + kNested + kReturned)))
+        << nested;
     // Too long a report line leaves out the line but not the stack trace.
     const std::string longOut = RunChild(L"long", L"log stack", L"stdout").out;
     EXPECT_TRUE(std::regex_match(longOut, std::regex(kFrame + "\r\n" + kFrames + kReturned))) << longOut;

@@ -10,6 +10,7 @@
 
 #include "core/common/catalogue_image.h"
 #include "core/common/catalogue_lookup.h"
+#include "core/common/utf.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -91,6 +92,9 @@ TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
         {{"de_DE", "fr_FR"}, {"de", "fr"}},
         {{"en_US"}, {"en"}},
         {{"en_UK"}, {"en_GB"}},
+        {{"en_GB"}, {"en_GB"}},
+        {{"es_MX"}, {"es_MX"}},
+        {{"zh_MO"}, {"zh_TW", "zh"}},
         {{"pt_BR", "pt_PT", "es_AR", "es_ES"}, {"pt_BR", "pt", "es", "es_ES"}},
         {{"d", "", "it_IT"}, {"it"}},
         {{}, {"en"}}};
@@ -103,7 +107,20 @@ TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
     EXPECT_EQ(Common::ParseLanguageIdList(L"0416", 2), (std::vector<uint16_t>{0x04}));
     // English is the root entry, tried in its place in the list.
     EXPECT_EQ(Common::LocalisedEntryNames({"de", "en", "fr"}, "x"), (Strings{"de/x", "x", "fr/x"}));
-    EXPECT_EQ(Common::SideArchivePath(L"C:\\tools.v2\\hostprobe"), L"C:\\tools.v2\\hostprobe.dat");
+    // The extension follows the last "." after the last "/"; a backslash separates nothing.
+    const std::pair<std::wstring, std::wstring> sideFiles[] = {
+        {L"C:\\tools\\hostprobe.exe", L"C:\\tools\\hostprobe.dat"},
+        {L"C:/tools.v2/host.probe.exe", L"C:/tools.v2/host.probe.dat"},
+        {L"C:/tools.v2/hostprobe", L"C:/tools.v2/hostprobe.dat"},
+        {L"C:\\tools.v2\\hostprobe", L"C:\\tools.dat"},
+        {L"C:/tools.v2\\hostprobe", L"C:/tools.dat"},
+        {L"hostprobe", L"hostprobe.dat"},
+        {L"hostprobe.", L"hostprobe.dat"},
+        {L".config", L".dat"},
+        {L"", L".dat"}};
+    for (const auto& [path, side] : sideFiles) {
+        EXPECT_EQ(Common::SideArchivePath(path), side) << Common::Utf16ToUtf8(path);
+    }
 }
 
 // The end-to-end tests run runtime_child.exe, which carries the shipped archive. Under Wine a
@@ -112,16 +129,44 @@ TEST(CatalogueLookup, LocaleListsEntryNamesAndSideFile) {
 // asked for are messages 8, 11 and 44, one a line.
 const char kEnglish[] = "Error\nerror\nThe end of the file has been reached.\n";
 
+// The labels and level names of an error's full text: messages 7 to 11 and 20 to 26.
+using Labels = std::vector<std::string>;
+
+// The child's two-record error at levels 1 to 5, in the words of one catalogue.
+std::string FullTexts(const Labels& w) {
+    const std::string levels[] = {w[8], w[10], w[11], w[9], w[7]};
+    std::string out;
+    for (const std::string& level : levels) {
+        out += w[1] + " 0x20: outer\n| " + w[6] + ": " + level + "\n| " + w[5] + ": main\n| " + w[3] + ": 0x2a\n| " +
+               w[2] + ": src/unit:5\n| " + w[0] + ": Child::Fail\n| $module: hostprobe_vsa64_42608\n|\n| " + w[4] +
+               " 0x21: inner\n| " + w[3] + ": 0x2b\n| " + w[2] + ": src/cause:6\n| " + w[0] +
+               ": Child::Cause\n| $module: hostprobe_vsa64_42608\n\n";
+    }
+    return out;
+}
+
+const Labels kEnglishLabels = {"function",    "Error",          "file",  "line",  "error",       "channel",
+                               "trace level", "critical error", "debug", "error", "information", "warning"};
+
 class CatalogueEndToEnd : public testing::Test {
 protected:
     void SetUp() override {
-        const std::map<std::string, std::string> texts = {
-            {"en", kEnglish},
-            {"de", "Fehler\nFehler\nDas Ende der Datei wurde erreicht.\n"},
-            {"pt_BR,pt", "Erro\nerro\nO fim do arquivo foi atingido.\n"},
-            {"zh_TW,zh", "錯誤\n錯誤\n已到達檔案結尾。\n"}};
-        ASSERT_EQ(texts.count(list_), 1u) << list_;
-        expected_ = texts.at(list_);
+        const std::map<std::string, std::pair<std::string, Labels>> languages = {
+            {"en", {kEnglish, kEnglishLabels}},
+            {"de",
+             {"Fehler\nFehler\nDas Ende der Datei wurde erreicht.\n",
+              {"Funktion", "Fehler", "Datei", "Zeile", "Fehler", "Kanal", "Protokollierungsstufe", "kritischer Fehler",
+               "Debug", "Fehler", "Information", "Warnung"}}},
+            {"pt_BR,pt",
+             {"Erro\nerro\nO fim do arquivo foi atingido.\n",
+              {"função", "Erro", "arquivo", "linha", "erro", "canal", "nível de rastreamento", "erro crítico",
+               "depuração", "erro", "informação", "aviso"}}},
+            {"zh_TW,zh",
+             {"錯誤\n錯誤\n已到達檔案結尾。\n",
+              {"函式", "錯誤", "檔案", "行", "錯誤", "通道", "追蹤層級", "嚴重錯誤", "偵錯", "錯誤", "資訊", "警告"}}}};
+        ASSERT_EQ(languages.count(list_), 1u) << list_;
+        expected_ = languages.at(list_).first;
+        labels_ = languages.at(list_).second;
         ASSERT_TRUE(::CopyFileW((TestSupport::ModuleDirectory() + L"runtime_child.exe").c_str(), probe_.c_str(), 0));
     }
 
@@ -151,12 +196,15 @@ protected:
     std::wstring probe_ = dir_.path() + L"runtime_child.exe";
     const char* declared_ = std::getenv("HOSTPROBE_EXPECT_LOCALE_LIST");
     std::string list_ = declared_ != nullptr ? declared_ : "en", expected_;
+    Labels labels_;
 };
 
 TEST_F(CatalogueEndToEnd, AppendedArchiveSideFileAndFallbacksToEnglish) {
     EXPECT_EQ(Run(L"locales"), list_ + ",");
     // English reads the root entry, which is empty in the shipped archive: the built-in table.
     EXPECT_EQ(Run(L"texts"), expected_);
+    // The labels and level names of an error's full text come from the catalogue as well.
+    EXPECT_EQ(Run(L"fulltext"), FullTexts(labels_));
     WriteSideArchive("side");
     EXPECT_EQ(Run(L"texts"), "side 8\nside 11\nside 44\n");
     // An invalid or unreadable catalogue of the first locale is not followed by the next locale's.
@@ -169,6 +217,12 @@ TEST_F(CatalogueEndToEnd, AppendedArchiveSideFileAndFallbacksToEnglish) {
         // One text pointer for all, every thread's last error kept, the pointer in the table.
         EXPECT_EQ(Run(L"race"), "111 raced 8");
     }
+    // A side archive without a candidate entry is used all the same: English, not the appended archive.
+    const std::string image = TestSupport::MakeCatalogueImage("other");
+    TestSupport::WriteFileBytes(dir_.path() + L"runtime_child.dat",
+                                TestSupport::BuildZip({{"readme.txt", "x"}, {"xx/hostprobe.msg", image}}).bytes);
+    EXPECT_EQ(Run(L"texts"), kEnglish);
+    EXPECT_EQ(Run(L"fulltext"), FullTexts(kEnglishLabels));
     TestSupport::WriteFileBytes(dir_.path() + L"runtime_child.dat", "not an archive");
     EXPECT_EQ(Run(L"texts"), expected_);
     const std::string intact = TestSupport::ReadFileBytes(probe_);

@@ -263,6 +263,39 @@ TEST(CommonTraceLogic, ObserversSeeTheirLevelsCallbacksSeeEverything) {
               "all:error4 cb:error4 all:text3 cb:text3 all:text5 ");
 }
 
+// Traces again from inside its delivery, as an observer does whose delivery raises an
+// assertion whose hook traces.
+struct RetracingLogic : NamedLogic {
+    RetracingLogic() : NamedLogic("retrace", true) {}
+    void Trace(const char*, int32_t level, uint16_t, uint16_t, const wchar_t*) override {
+        if (level < 5) {
+            std::this_thread::yield();  // lets a registration start waiting
+            Common::TraceText(level + 1, 0, 0, L"nested");
+        }
+    }
+};
+
+TEST(CommonTraceLogic, ANestedTraceDoesNotWaitForARegistrationOnAnotherThread) {
+    RetracingLogic retrace;
+    NamedLogic coming("coming", false);
+    Common::RegisterTraceLogic(&retrace);
+    std::atomic<bool> done{false};
+    std::thread registrar([&] {
+        while (!done) {
+            Common::RegisterTraceLogic(&coming);
+            Common::UnregisterTraceLogic(&coming);
+        }
+    });
+    for (int round = 0; round < 2000; ++round) {
+        Common::TraceText(2, 0, 0, L"outer");
+    }
+    done = true;
+    registrar.join();
+    Common::UnregisterTraceLogic(&retrace);
+    EXPECT_FALSE(Common::IsTraceLogicRegistered(&retrace));
+    g_events.clear();
+}
+
 std::string Convert(std::initializer_list<wchar_t> units, size_t count = Common::kUntilNul) {
     std::string out = "stale";
     Common::Utf16ToUtf8(std::wstring(units).c_str(), count, out);

@@ -115,7 +115,8 @@ const Damage kDamages[] = {
     {"more entries than the directory", kBoth, false, S::Corrupt, kEnd, 8, 4, 0x00030003},
     {"directory one byte past the record", kBoth, false, S::Corrupt, kEnd, 16, 4, 1, true},
     {"directory truncated", kBoth, false, S::Corrupt, kEnd, 12, 4, -1, true},
-    {"size and offset wrap in 32 bits", kBoth, false, S::Corrupt, kEnd, 12, 8, 0x20FFFFFFF0},
+    {"size and offset wrap, the directory before the source", kBoth, false, S::Corrupt, kEnd, 12, 8, 0x20FFFFFFF0},
+    {"offset wraps with the size, no entry in the source", kBoth, true, S::Corrupt, kEnd, 16, 4, 0xFFFFFFFF},
     {"directory header signature", kBoth, false, S::Corrupt, kCentral1, 0, 1, 'Q'},
     {"name length past the directory", kBoth, false, S::Corrupt, kCentral1, 28, 2, 200},
     {"entry on another disk", kBoth, false, S::Corrupt, kCentral0, 34, 2, 1},
@@ -153,6 +154,18 @@ TEST(ZipArchive, RejectsMalformedArchives) {
             }
         }
     }
+}
+
+// The end record's size and offset are summed in 32 bits: when the sum wraps, the archive starts
+// before the source, and an entry whose offset reaches into the source is read from there.
+TEST(ZipArchive, DirectoryOffsetsThatWrapCountFromBeforeTheSource) {
+    auto z = BuildZip({{"a.txt", "wrapped"}});
+    const uint64_t directoryAt = TestSupport::Get(z.bytes, z.endRecord + 16);
+    TestSupport::Put(z.bytes, z.endRecord + 16, 0xFFFFFFFF, 4);
+    TestSupport::Put(z.bytes, z.central[0] + 42, 0xFFFFFFFF - directoryAt, 4);
+    std::string content;
+    EXPECT_EQ(Read(z.bytes, "a.txt", &content), S::Ok);
+    EXPECT_EQ(content, "wrapped");
 }
 
 // Claims more bytes than it holds, so that reads near the end fail.

@@ -61,6 +61,17 @@ std::string Format(TraceRecord& record, int32_t level, uint64_t scope, uint32_t 
     return line;
 }
 
+// The UTF-16 line of a formatted record, "-" when the record has none.
+std::wstring WideLine(TraceRecord& record, uint32_t flags, std::string_view prefix, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    record.SetFormatted("main", WARNING, kLocation, format, args);
+    std::wstring line = L"-";
+    record.BuildWideLine(flags, prefix, true, line);
+    va_end(args);
+    return line;
+}
+
 TEST_F(TraceRecordTest, EachFlagAloneAndTogether) {
     // clang-format off
     const std::pair<uint32_t, const char*> cases[] = {
@@ -98,6 +109,25 @@ TEST_F(TraceRecordTest, SignaturesPrefixesAndColours) {
     EXPECT_EQ(Line(record, OF_NOLF), "red plain \x1b[5x");
     EXPECT_EQ(Line(record, OF_NOLF | kKeepColourSequences), "\x1b[1;31mred\x1b[0m plain \x1b[5x");
     EXPECT_EQ(Line(record, OF_NOLF), "red plain \x1b[5x");  // the cached line follows the flags
+}
+
+TEST_F(TraceRecordTest, FormatsWithWideArgumentsGiveTheSameLineInUtf16) {
+    const uint32_t all = OF_SIGNATURE | OF_DUMPLINE | OF_DUMPFUNCTION | OF_NATIVE_EOL;
+    const char* format = "\x1b[1;31m%S\x1b[0m %s %d";
+    // Wide arguments unit for unit, narrow bytes one unit each, around the same head and suffix.
+    EXPECT_EQ(WideLine(record, all, "[p] ", format, L"\u0416\u0443\u043a", "\xC3\xA9", 7),
+              L"W00000000: [p] \u0416\u0443\u043a \u00C3\u00A9 7 file: src/probe line: 42 Ns::Probe::Run()\r\n");
+    EXPECT_EQ(WideLine(record, OF_NOLF | kKeepColourSequences, "", format, L"\U0001F600", "", 0),
+              L"\x1b[1;31m\U0001F600\x1b[0m  0");
+    const std::wstring longText(20000, L'w');
+    EXPECT_EQ(WideLine(record, OF_DUMPLINE, "", "%ls", longText.c_str()),
+              std::wstring(TraceRecord::kMaxTextLength, L'w') + L"\n");
+    // Other records have their narrow line only.
+    EXPECT_EQ(WideLine(record, all, "", "%s %hS %%S", "a", "b"), L"-");
+    record.SetText("main", INFORMATION, 0, 0, L"\u0416");
+    std::wstring untouched = L"-";
+    EXPECT_FALSE(record.BuildWideLine(0, "", true, untouched));
+    EXPECT_EQ(untouched, L"-");
 }
 
 TEST_F(TraceRecordTest, LongTextsAreCutAtTheWorkingBufferNeverInsideACharacter) {

@@ -1,10 +1,9 @@
 #include "enterprise/applications/ad/detection/ad_native_detection_addon.h"
 
+#include <comdef.h>
 #include <objbase.h>
 #include <wbemcli.h>
 #include <windows.h>
-
-#include <new>
 
 #include "core/common/handles.h"
 #include "enterprise/core/addons/app_ids.h"
@@ -32,11 +31,12 @@ constexpr ULONG kEnumerationTimeoutMs = 30000;
 constexpr LONG kBackupDomainController = 4;
 constexpr LONG kPrimaryDomainController = 5;
 
-// A BSTR for one call; running out of memory here is not a detection result, so it escapes.
+// A BSTR for one call; running out of memory here is not a detection result, so it escapes as
+// the platform's COM error.
 Common::UniqueBstr AllocateBstr(const wchar_t* text) {
     Common::UniqueBstr bstr(::SysAllocString(text));
     if (!bstr) {
-        throw std::bad_alloc();
+        _com_issue_error(E_OUTOFMEMORY);
     }
     return bstr;
 }

@@ -181,11 +181,9 @@ bool NativeDetectionAddon::GetExchangeVersionFromSetupKey(const std::wstring& se
     std::wstring fileVersion;
     if (!GetFileVersionString(libraryPath, fileVersion)) {
         const DWORD lastError = ::GetLastError();
-        // MinGW's printf renders a wide argument through the C locale and silently drops the
-        // rest of it at the first character beyond Latin-1; UTF-8 keeps every character.
         LOG_TRACE(Logging::WARNING, kFunction,
-                  "[Exchange Native] Failed to read ese.dll version from: %s (GetLastError=%u)",
-                  Common::Utf16ToUtf8(libraryPath).c_str(), static_cast<unsigned>(lastError));
+                  "[Exchange Native] Failed to read ese.dll version from: %S (GetLastError=%u)", libraryPath.c_str(),
+                  static_cast<unsigned>(lastError));
         return false;
     }
     version = fileVersion;

@@ -3,8 +3,10 @@
 
 #include "enterprise/applications/ad/detection/ad_native_detection_addon.h"
 
+#include <comdef.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,10 +77,50 @@ TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
     }
 }
 
+// Run by the test below in a process of its own, where no BSTR has been freed yet: a freed one
+// would be reused without asking the allocator.
+TEST(ActiveDirectoryDetection, BstrAllocationFailureChild) {
+    const char* scenario = std::getenv("HOSTPROBE_FAKE_WMI");
+    if (scenario == nullptr || std::string(scenario) != "bstr=fail") {
+        GTEST_SKIP() << "run by AFailedBstrAllocationRaisesTheComOutOfMemoryError";
+    }
+    try {
+        ActiveDirectory::NativeDetectionAddon().GetMachineInstalledApplications();
+        ADD_FAILURE() << "no exception";
+    } catch (const _com_error& error) {
+        EXPECT_EQ(error.Error(), E_OUTOFMEMORY);
+    }
+}
+
+TEST(ActiveDirectoryDetection, AFailedBstrAllocationRaisesTheComOutOfMemoryError) {
+    const FakeLocatorRegistration registration;
+    TestSupport::ProcessOptions options;
+    options.environment = {{L"HOSTPROBE_FAKE_WMI", L"bstr=fail"}};
+    const auto child = TestSupport::RunProcess(TestSupport::ModuleDirectory() + L"test_ad.exe",
+                                               {L"--gtest_filter=*.BstrAllocationFailureChild"}, options);
+    EXPECT_EQ(child.exitCode, 0u) << child.out;
+    EXPECT_NE(child.out.find("[  PASSED  ] 1 test."), std::string::npos) << child.out;
+    // The driver catches neither: the run ends without a report.
+    const auto r = TestSupport::RunHostprobe({"--format=xml"}, options);
+    EXPECT_EQ(r.exitCode, 3u);
+    EXPECT_EQ(r.out, "");
+}
+
 TEST(ActiveDirectoryDetection, LeavesTheCallersApartmentAsItFoundIt) {
     const FakeLocatorRegistration registration;
-    ::SetEnvironmentVariableW(L"HOSTPROBE_FAKE_WMI", L"objects=5");
-    DetectionTest::InEachApartment([] { EXPECT_TRUE(ActiveDirectory::NativeDetectionAddon().IsDomainController()); });
+    ::SetEnvironmentVariableW(L"HOSTPROBE_FAKE_WMI", L"objects=5,timeout");
+    const auto line = [](const std::string& text, const char* function) {
+        return DetectionTest::Line("AD Native", text, std::string("ActiveDirectory::NativeDetectionAddon::") + function,
+                                   "enterprise/applications/ad/detection/ad_native_detection_addon");
+    };
+    TestSupport::LogCapture log("", Logging::DEBUG_TRACE, DetectionTest::kWhereFlags);
+    DetectionTest::InEachApartment([&] {
+        EXPECT_EQ(ActiveDirectory::NativeDetectionAddon().GetMachineInstalledApplications().size(), 1u);
+        EXPECT_EQ(DetectionTest::Located(log),
+                  Lines({line("E WMI query timeout after 30000 ms", "IsDomainController"),
+                         line("I Active Directory detected on Domain Controller", "GetMachineInstalledApplications")}));
+        log.Clear();
+    });
     ::SetEnvironmentVariableW(L"HOSTPROBE_FAKE_WMI", nullptr);
 }
 

@@ -1,12 +1,15 @@
 // A stand-in for the WMI locator that the tests register under the WbemLocator class id.
 // HOSTPROBE_FAKE_WMI says how it answers: create, connect, blanket and query give the HRESULT
-// (hex) that step fails with, or "null" for a success without an object; objects lists what
+// (hex) that step fails with, or "null" for a success without an object; bstr=fail makes the
+// first allocation of the task allocator after the locator's creation fail; objects lists what
 // successive Next calls return: a DomainRole, "get" (an object whose Get fails), "timeout",
 // "fail:<hr>" or "none" (no object), and WBEM_S_FALSE after the last. Arguments other than the
 // detector's make a call fail. Objects are logged as L(ocator), S(ervices), E(numerator) and
 // O(bject).
 
 #include <wbemcli.h>
+
+#include <utility>
 
 #include "tests/enterprise/fake_com.h"
 
@@ -99,9 +102,36 @@ HRESULT STDMETHODCALLTYPE ConnectServer(IWbemLocator*, const BSTR resource, cons
 }
 const auto kLocator = Vtable<IWbemLocatorVtbl>([](auto& t) { t.ConnectServer = &ConnectServer; });
 
+// Watches the task allocator, through which BSTRs are allocated, and fails one allocation.
+bool g_failNextAllocation = false;
+const auto kSpy = Vtable<IMallocSpyVtbl>([](auto& t) {
+    t.PreAlloc = [](IMallocSpy*, SIZE_T size) { return size; };
+    t.PostAlloc = [](IMallocSpy*, void* block) -> void* {
+        // The block itself is lost: the detector does not outlive the failure.
+        return std::exchange(g_failNextAllocation, false) ? nullptr : block;
+    };
+    t.PreFree = [](IMallocSpy*, void* block, BOOL) { return block; };
+    t.PostFree = [](IMallocSpy*, BOOL) {};
+    t.PreRealloc = [](IMallocSpy*, void* block, SIZE_T size, void** out, BOOL) {
+        *out = block;
+        return size;
+    };
+    t.PostRealloc = [](IMallocSpy*, void* block, BOOL) { return block; };
+    t.PreGetSize = [](IMallocSpy*, void* block, BOOL) { return block; };
+    t.PostGetSize = [](IMallocSpy*, SIZE_T size, BOOL) { return size; };
+    t.PreDidAlloc = [](IMallocSpy*, void* block, BOOL) { return block; };
+    t.PostDidAlloc = [](IMallocSpy*, void*, BOOL, int allocated) { return allocated; };
+    t.PreHeapMinimize = [](IMallocSpy*) {};
+    t.PostHeapMinimize = [](IMallocSpy*) {};
+});
+Object g_spy{&kSpy, &IID_IMallocSpy, '-', {}};
+
 HRESULT STDMETHODCALLTYPE CreateInstance(IClassFactory*, IUnknown* outer, REFIID iid, void** out) {
     if (outer != nullptr || iid != IID_IWbemLocator) {
         return E_INVALIDARG;
+    }
+    if (Setting(L"bstr") == L"fail" && SUCCEEDED(::CoRegisterMallocSpy(reinterpret_cast<IMallocSpy*>(&g_spy)))) {
+        g_failNextAllocation = true;
     }
     return Make(L"create", reinterpret_cast<IWbemLocator**>(out), &kLocator, IID_IWbemLocator, 'L');
 }

@@ -18,13 +18,15 @@ namespace {
 using DetectionTest::Lines;
 using DetectionTest::operator+;
 
+const std::string kExchangeId = "9127E80B-C6C3-4bbf-817D-517E4CE428FC";
 const std::string kRoots[] = {"SOFTWARE\\Microsoft\\Exchange", "SOFTWARE\\Microsoft\\Exchange\\v8.0",
                               "SOFTWARE\\Microsoft\\ExchangeServer\\v14", "SOFTWARE\\Microsoft\\ExchangeServer\\v15"};
 // An install folder without ese.dll, named so that a logged path must keep every character.
 const std::wstring kNoLibrary = L"Caf\u00e9 \u0416\u0443\u043a \U0001F600";
 
 std::string Line(const std::string& text, const char* function = "GetExchangeVersionFromSetupKey") {
-    return DetectionTest::Line("Exchange Native", text, std::string("MsExchange::NativeDetectionAddon::") + function);
+    return DetectionTest::Line("Exchange Native", text, std::string("MsExchange::NativeDetectionAddon::") + function,
+                               "enterprise/applications/msexchange/detection/exchange_native_detection_addon");
 }
 const std::string kDetected = Line("I Microsoft Exchange detected", "GetMachineInstalledApplications");
 const std::string kNotDetected = Line("I Microsoft Exchange not detected", "GetMachineInstalledApplications");
@@ -71,8 +73,8 @@ protected:
         }
     }
 
-    void Check(const char* what, const std::vector<Key>& keys, const Lines& logged) {
-        SCOPED_TRACE(what);
+    // Writes the keys; they are removed when the result goes.
+    std::vector<std::unique_ptr<TestSupport::ScopedRegistryKey>> Write(const std::vector<Key>& keys) {
         std::vector<std::unique_ptr<TestSupport::ScopedRegistryKey>> created;
         for (const Key& key : keys) {
             created.push_back(std::make_unique<TestSupport::ScopedRegistryKey>(
@@ -81,15 +83,19 @@ protected:
                 // The registry adds the terminator a count leaves out when the unit after the
                 // data is NUL, so that unit must not be one.
                 const std::wstring units = WithFolder(value.data, dir.path()) + L'#';
-                ASSERT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, value.type,
+                EXPECT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, value.type,
                                            reinterpret_cast<const BYTE*>(units.data()),
                                            static_cast<DWORD>((units.size() - 1) * sizeof(wchar_t))),
                           ERROR_SUCCESS);
             }
         }
-        // Every root before the first one written in the 64-bit view lacks its Setup key. The
-        // logging back-end widens a formatted line byte by byte, so a path's UTF-8 arrives
-        // encoded twice, every character still recoverable.
+        return created;
+    }
+
+    void Check(const char* what, const std::vector<Key>& keys, const Lines& logged) {
+        SCOPED_TRACE(what);
+        const auto created = Write(keys);
+        // Every root before the first one written in the 64-bit view lacks its Setup key.
         int first = 4;
         for (const Key& key : keys) {
             first = key.view == KEY_WOW64_64KEY ? std::min(first, key.root) : first;
@@ -99,12 +105,10 @@ protected:
             expected.push_back(Line("W Failed to open registry key: " + kRoots[root] + "\\Setup (error=2)"));
         }
         for (const std::string& line : logged) {
-            const std::string utf8 = WithFolder(line, Common::Utf16ToUtf8(dir.path()));
-            const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-            expected.push_back(Common::Utf16ToUtf8(std::wstring(bytes, bytes + utf8.size())));
+            expected.push_back(WithFolder(line, Common::Utf16ToUtf8(dir.path())));
         }
-        DetectionTest::ExpectDetection<MsExchange::NativeDetectionAddon>("9127E80B-C6C3-4bbf-817D-517E4CE428FC",
-                                                                         logged.back() == kDetected, expected);
+        DetectionTest::ExpectDetection<MsExchange::NativeDetectionAddon>(kExchangeId, logged.back() == kDetected,
+                                                                         expected);
     }
 
     TestSupport::TempDir dir;
@@ -181,9 +185,29 @@ TEST_F(ExchangeDetection, RootsAreProbedInOrderUntilTheFirstMatch) {
           {Line("W Failed to open mailbox role registry key: " + kRoots[0] + "\\MailboxRole (error=2)",
                 "GetMailboxRoleVersion"),
            kDetected});
+    Check("majors disagree, then agree at the next root",
+          {{0, L"\\Setup", {Msi(L"{dir}e14")}},
+           {0, L"\\MailboxRole", {Configured(L"15.1.2507.6")}},
+           {1, L"\\Setup", {Msi(L"{dir}e15")}},
+           {1, L"\\MailboxRole", {Configured(L"15.1.2507.6")}}},
+          {kDetected});
     Check("first root matches",
           {{0, L"\\Setup", {Msi(L"{dir}e15")}}, {0, L"\\MailboxRole", {Configured(L"15.1")}}, {2, L"\\Setup", {}}},
           {kDetected});
+}
+
+TEST_F(ExchangeDetection, InstallPathsReachTheXmlReportInUtf8) {
+    ASSERT_TRUE(::CreateDirectoryW((dir.path() + L"Exchang\u00e9").c_str(), nullptr) &&
+                ::CreateDirectoryW((dir.path() + L"Exchang\u00e9\\bin").c_str(), nullptr));
+    const auto keys = Write({{0, L"\\Setup", {Msi(L"{dir}Exchang\u00e9\\")}},
+                             {1, L"\\Setup", {Msi(L"{dir}" + kNoLibrary)}},
+                             {2, L"\\Setup", {Msi(L"{dir}e15")}},
+                             {2, L"\\MailboxRole", {Configured(L"15.1")}}});
+    const std::string failed = "W Failed to read ese.dll version from: " + Common::Utf16ToUtf8(dir.path());
+    DetectionTest::ExpectXmlReport(
+        TestSupport::RunHostprobe({"--format=xml"}), kExchangeId, true, "Exchange Native",
+        {"I Microsoft Exchange detected", failed + "Exchang\xC3\xA9\\bin\\ese.dll (GetLastError=2)",
+         failed + "Caf\xC3\xA9 \xD0\x96\xD1\x83\xD0\xBA \xF0\x9F\x98\x80\\bin\\ese.dll (GetLastError=2)"});
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ using DetectionTest::Lines;
 const std::wstring kKey = L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL";
 
 std::string Line(const std::string& text, const char* function = "CheckMsSqlInRegistry") {
-    return DetectionTest::Line("MSSQL Native", text, std::string("MsSql::NativeDetectionAddon::") + function);
+    return DetectionTest::Line("MSSQL Native", text, std::string("MsSql::NativeDetectionAddon::") + function,
+                               "enterprise/applications/mssql/detection/mssql_native_detection_addon");
 }
 std::string OpenFailed(const char* view) {
     return Line("W Failed to open registry key: SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL (" +

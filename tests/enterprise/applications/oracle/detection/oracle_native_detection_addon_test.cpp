@@ -27,8 +27,13 @@ public:
                             order) {}
 };
 
-std::string Line(const std::string& text) {
-    return DetectionTest::Line("Oracle Detection", text);
+// With a function: as an in-process capture shows it, with where it was logged.
+std::string Line(const std::string& text, const char* function = nullptr) {
+    return function == nullptr
+               ? DetectionTest::Line("Oracle Detection", text)
+               : DetectionTest::Line("Oracle Detection", text,
+                                     std::string("OracleBackup::NativeDetectionAddon::") + function,
+                                     "enterprise/applications/oracle/detection/oracle_native_detection_addon");
 }
 
 TEST(OracleDetection, ReportsTheVerdictAndEveryFailureOfTheEnumeration) {
@@ -100,13 +105,14 @@ TEST(OracleDetection, ReportsTheVerdictAndEveryFailureOfTheEnumeration) {
 // A caller's single-threaded apartment does not keep the detector from asking for the backup
 // components.
 TEST(OracleDetection, LeavesTheCallersApartmentAsItFoundIt) {
-    TestSupport::LogCapture log;
+    TestSupport::LogCapture log("", Logging::DEBUG_TRACE, DetectionTest::kWhereFlags);
     DetectionTest::InEachApartment([&log] {
         EXPECT_TRUE(OracleBackup::NativeDetectionAddon().GetMachineInstalledApplications().empty());
         EXPECT_EQ(::GetModuleHandleW(L"vssapi.dll"), nullptr);
-        EXPECT_EQ(log.Texts(), Lines({Line("I Starting Oracle VSS Writer detection"),
-                                      Line("W Failed to create VSS backup components: 0x80004001"),
-                                      Line("I Oracle VSS Writer not found")}));
+        EXPECT_EQ(DetectionTest::Located(log),
+                  Lines({Line("I Starting Oracle VSS Writer detection", "GetMachineInstalledApplications"),
+                         Line("W Failed to create VSS backup components: 0x80004001", "IsOracleVssWriterPresent"),
+                         Line("I Oracle VSS Writer not found", "GetMachineInstalledApplications")}));
         log.Clear();
     });
 }
