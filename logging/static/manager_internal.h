@@ -27,9 +27,10 @@ void SetCommandHook(CommandHook hook);
 // The configuration reading mode copied at initialisation (2 until changed; 0 reads nothing).
 void SetConfigurationMode(uint32_t mode);
 
-// A back-end type beyond those built in (null, debugger, console, custom).
+// A back-end type beyond those built in (null, debugger, console, custom). Returns the
+// factory it replaces, so that a test can put it back.
 using BackendFactory = std::shared_ptr<Backend> (*)();
-void RegisterBackendFactory(uint32_t type, BackendFactory factory);
+BackendFactory RegisterBackendFactory(uint32_t type, BackendFactory factory);
 
 // True when the library can make back-ends of `type`: the built-in types, and those whose
 // factory is registered.

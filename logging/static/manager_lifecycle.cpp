@@ -67,10 +67,13 @@ void SetCommandHook(CommandHook hook) {
     g_commandHook.store(hook);
 }
 
-void RegisterBackendFactory(uint32_t type, BackendFactory factory) {
-    if (type <= kMaxBackendType) {
-        g_backendFactories[type] = factory;
+BackendFactory RegisterBackendFactory(uint32_t type, BackendFactory factory) {
+    if (type > kMaxBackendType) {
+        return nullptr;
     }
+    const BackendFactory previous = g_backendFactories[type];
+    g_backendFactories[type] = factory;
+    return previous;
 }
 
 bool BackendTypeAvailable(uint32_t type) {

@@ -154,12 +154,12 @@ public:
 };
 
 TEST_F(ControlCommands, AReconfigurationTheBackendRefusesRepliesWithItsCode) {
-    Logging::RegisterBackendFactory(Logging::BACKEND_GATE,
-                                    [] { return std::shared_ptr<Logging::Backend>(std::make_shared<PickyBackend>()); });
+    const Logging::BackendFactory gate = Logging::RegisterBackendFactory(
+        Logging::BACKEND_GATE, [] { return std::shared_ptr<Logging::Backend>(std::make_shared<PickyBackend>()); });
     ASSERT_EQ(M().TuneChannel("cc.g", Logging::GateConfig()), 0);
     EXPECT_EQ(Cmd("level cc.g error"), "Error: unable to reconfigure channel: 12");
     M().RemoveChannel("cc.g");
-    Logging::RegisterBackendFactory(Logging::BACKEND_GATE, nullptr);
+    Logging::RegisterBackendFactory(Logging::BACKEND_GATE, gate);
 }
 
 TEST_F(ControlCommands, LinksAndRedirectionsAreSetAndRemovedLoopsRefused) {
