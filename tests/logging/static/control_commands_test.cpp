@@ -155,12 +155,12 @@ public:
 };
 
 TEST_F(ControlCommands, AReconfigurationTheBackendRefusesRepliesWithItsCode) {
-    Logging::RegisterBackendFactory(Logging::BACKEND_GATE,
-                                    [] { return std::shared_ptr<Logging::Backend>(std::make_shared<PickyBackend>()); });
+    const Logging::BackendFactory gate = Logging::RegisterBackendFactory(
+        Logging::BACKEND_GATE, [] { return std::shared_ptr<Logging::Backend>(std::make_shared<PickyBackend>()); });
     ASSERT_EQ(M().TuneChannel("cc.g", Logging::GateConfig()), 0);
     EXPECT_EQ(Cmd("level cc.g error"), "Error: unable to reconfigure channel: 12");
     M().RemoveChannel("cc.g");
-    Logging::RegisterBackendFactory(Logging::BACKEND_GATE, nullptr);
+    Logging::RegisterBackendFactory(Logging::BACKEND_GATE, gate);
 }
 
 TEST_F(ControlCommands, LinksAndRedirectionsAreSetAndRemovedLoopsRefused) {
@@ -252,6 +252,8 @@ std::string Tuned(const std::string& line) {
         text += " " + folder->Folder + "|" + folder->File + "|" + folder->Prefix + "|" + folder->Extension +
                 " files=" + std::to_string(folder->MaxFiles) + " age=" + std::to_string(folder->MaxAge) +
                 " max=" + std::to_string(folder->MaxSize) + " scan=" + std::to_string(folder->ScanPeriod);
+    } else if (auto* gate = dynamic_cast<Logging::GateConfig*>(built.get())) {
+        text += " " + gate->Server + ":" + std::to_string(gate->Port) + " filter=" + std::to_string(gate->Filter);
     } else if (auto* scope = dynamic_cast<Logging::LogScopeConfig*>(built.get())) {
         text += " " + scope->Folder + "|" + scope->Prefix + "|" + scope->Extension +
                 " max=" + std::to_string(scope->MaxSize) + " files=" + std::to_string(scope->MaxFiles) +
@@ -289,7 +291,9 @@ TEST_F(ControlCommands, TuneBuildsEachTypeFromItsDefaultsAndTheGivenKeys) {
         {"c logscope folder=x", "Error: invalid parameters"},
         {"c console maxSize=1", "Error: invalid parameters"},
         {"c custom", "Error: unable to tune channel: LOGGING_RC_UNSUPPORTED_BACKEND_TYPE"},
-        {"c gate", "Error: unable to tune channel: LOGGING_RC_UNSUPPORTED_BACKEND_TYPE"},
+        {"c gate", "gate level=2 flags=0x1000f4 :0 filter=1"},
+        {"c gate server=127.0.0.1 port=0x5e24", "gate level=2 flags=0x1000f4 127.0.0.1:24100 filter=1"},
+        {"c gate port=24100 filter=0", "Error: invalid parameters"},
         {"c bogus", "Error: unable to tune channel: LOGGING_RC_UNSUPPORTED_BACKEND_TYPE"},
     };
     for (const auto& [line, expected] : cases) {
@@ -305,6 +309,13 @@ TEST_F(ControlCommands, TuneAppliesTheConfigurationOrRepliesWithTheManagersCode)
     EXPECT_EQ(Cmd("tune cc#a console"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune panic null"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune cc.a file"), "Error: invalid file name");
+    // A gate without its receiver's address cannot open.
+    EXPECT_EQ(Cmd("tune cc.g gate port=24100"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
+    EXPECT_EQ(Cmd("tune cc.g gate server=127.0.0.1 port=9"), "ok");
+    EXPECT_EQ(Cmd("config cc.g"),
+              "name=cc.g,type=gate,enabled=yes,level=INFORMATION,flags=OF_DUMPERROR | OF_NOLF,msgprefix=,"
+              "redirect=<not redirected>,links=<no links>,server=127.0.0.1,port=9,serial=0,minPort=24100,"
+              "maxPort=24300,filter=1");
 }
 
 TEST_F(ControlCommands, TuneMakesFileWritingChannelsWhosePropertiesShowInConfig) {

@@ -183,4 +183,76 @@ TEST(Logctl, TunesFileAndLogScopeChannelsWhoseRecordsAreAllOnDiskWhenTheProcessE
     EXPECT_TRUE(packed == Ticks(first, last) || packed == Ticks(first - 1, last)) << packed;
 }
 
+// The lines of a tail's output, each checked for its timestamp and taken off it.
+std::vector<std::string> TailTexts(const std::string& out) {
+    std::vector<std::string> texts;
+    const std::regex line(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3} )?([^\r\n]*)\r\n)");
+    for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
+        texts.push_back((*it)[1].matched ? (*it)[2].str() : "unstamped: " + (*it)[2].str());
+    }
+    return texts;
+}
+
+std::string List(const std::wstring& pid) {
+    return Logctl({pid, L"list"});
+}
+
+TEST(LogctlTail, ShowsTheRecordsOfAChannelLiveAndLeavesNoChannelBehind) {
+    TestSupport::TempDir dir;
+    RunningDemo demo(dir);
+    ASSERT_TRUE(demo.WaitForPipe());
+    const std::wstring pid = std::to_wstring(demo.Pid());
+    const std::string demoOnly = "0|name=demo,type=console,enabled=1,level=INFORMATION,default=1\r\n|";
+
+    // The default channel, until the count is reached.
+    TestSupport::ProcessResult tail =
+        TestSupport::RunProcess(TestSupport::ModuleDirectory() + L"logctl.exe", {L"tail", pid, L"-n", L"3"});
+    EXPECT_EQ(tail.exitCode, 0u);
+    EXPECT_EQ(tail.err,
+              "logctl: showing the records of demo in process " + std::to_string(demo.Pid()) + "; Ctrl+C ends\r\n");
+    const std::vector<std::string> texts = TailTexts(tail.out);
+    ASSERT_EQ(texts.size(), 3u) << tail.out;
+    const std::regex tick(R"(tick \d+( is a multiple of five)?)");
+    for (const std::string& text : texts) {
+        EXPECT_TRUE(std::regex_match(text, tick)) << text;
+    }
+    EXPECT_EQ(List(pid), demoOnly);
+
+    // A channel that does not exist: the gate channel made for it is deleted again.
+    tail = TestSupport::RunProcess(TestSupport::ModuleDirectory() + L"logctl.exe", {L"tail", pid, L"nothing"});
+    EXPECT_EQ(tail.exitCode, 1u);
+    EXPECT_EQ(tail.out, "");
+    EXPECT_NE(tail.err.find(" nothing: Error: unable to link channels: LOGGING_RC_CHANNEL_DOES_NOT_EXIST\r\n"),
+              std::string::npos)
+        << tail.err;
+    EXPECT_EQ(List(pid), demoOnly);
+
+    // Without a count the tail ends with the process.
+    TestSupport::ChildProcess open(TestSupport::ModuleDirectory() + L"logctl.exe", {L"tail", pid, L"demo"});
+    ASSERT_TRUE(open.Started());
+    bool linked = false;
+    for (int attempt = 0; attempt < 100 && !linked; ++attempt) {
+        linked = List(pid).find("name=logctl-tail-" + std::to_string(open.Id()) + ",type=gate") != std::string::npos;
+        ::Sleep(linked ? 1500 : 100);  // time for a record to pass
+    }
+    EXPECT_TRUE(linked);
+    EXPECT_EQ(demo.Stop(), 0u);
+    tail = open.Wait();
+    EXPECT_EQ(tail.exitCode, 0u);
+    EXPECT_FALSE(TailTexts(tail.out).empty());
+    for (const std::string& text : TailTexts(tail.out)) {
+        EXPECT_TRUE(std::regex_match(text, tick)) << text;
+    }
+}
+
+TEST(LogctlTail, WrongWordsGetTheUsage) {
+    for (const std::vector<std::wstring>& words : std::vector<std::vector<std::wstring>>{{L"tail"},
+                                                                                         {L"tail", L"12x"},
+                                                                                         {L"tail", L"1", L"-n"},
+                                                                                         {L"tail", L"1", L"-n", L"x"},
+                                                                                         {L"tail", L"1", L"a", L"b"}}) {
+        EXPECT_EQ(Logctl(words).substr(0, 10), "2||usage: ");
+    }
+}
+
 }  // namespace
