@@ -342,11 +342,12 @@ TEST_F(ConfiguredHostprobe, FilesAndPostInitCommandsActAfterTheDriverTookTheDefa
 
 TEST_F(ConfiguredHostprobe, EnvironmentCommandsMakeLogScopeChannelsAndFailedOnesAreTracedWhileTheRestRun) {
     // The library's own messages go to a log-scope channel too; words that name no command and a
-    // "tune" without its file leave no trace, operations that fail trace their own message.
+    // "tune" without its file leave no trace, operations that fail trace their own message. The
+    // driver's retuning of "debugger" drops the first commands' link to it: linked again, once.
     const Outcome run =
         Run("tune logging-trace logscope prefix=trace compress=0;flags logging-trace signature;"
             "tune cmd.init logscope prefix=init compress=0;flags cmd.init signature;bogus words;"
-            "link cmd.init cmd.none;tune cmd.x file",
+            "link cmd.init cmd.none;link cmd.init debugger;tune cmd.x file",
             "link cmd.init debugger;tune cmd.post logscope prefix=post;flags cmd.post signature eol;"
             "link cmd.post debugger;default cmd.none");
     EXPECT_EQ(run.exitCode, 0u);
@@ -355,6 +356,7 @@ TEST_F(ConfiguredHostprobe, EnvironmentCommandsMakeLogScopeChannelsAndFailedOnes
     EXPECT_EQ(
         TestSupport::Contents(PathOf("trace.0.log")),
         Traced({"CreateChannel: cmd.init (logscope)", "LinkChannel: no such channel (to) cmd.none",
+                "CreateChannel: debugger (debugger)", "LinkChannel: cmd.init linked to debugger",
                 "CreateChannel: debugger (custom)", "Parsing configuration files: " + Folder() + "\\*.config",
                 "LinkChannel: cmd.init linked to debugger", "CreateChannel: cmd.post (logscope)",
                 "LinkChannel: cmd.post linked to debugger", "SetDefaultChannel: channel does not exist cmd.none"}));
