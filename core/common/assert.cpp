@@ -164,6 +164,25 @@ struct DbgHelp {
 // The symbol handler of a process is not safe for concurrent use.
 std::mutex g_dbgHelpMutex;
 
+// "<module file name>+0x<offset>" of an address inside a loaded module, or null.
+const char* ModuleOffsetName(const DbgHelp& help, HANDLE process, DWORD64 address, char* buffer, size_t size) {
+    const DWORD64 base = help.getModuleBase(process, address);
+    char path[MAX_PATH];
+    const DWORD length =
+        base != 0 ? ::GetModuleFileNameA(reinterpret_cast<HMODULE>(static_cast<uintptr_t>(base)), path, MAX_PATH) : 0;
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    const char* file = path;
+    for (const char* at = path; *at != '\0'; ++at) {
+        if (*at == '\\' || *at == '/') {
+            file = at + 1;
+        }
+    }
+    std::snprintf(buffer, size, "%s+0x%llX", file, static_cast<unsigned long long>(address - base));
+    return buffer;
+}
+
 // Writes the calling thread's stack without the two reporting frames (this function and
 // ReportAssertion), so it must stay a frame of its own.
 __attribute__((noinline)) void WriteStackTrace(const AssertConfig& config) {
@@ -223,9 +242,15 @@ __attribute__((noinline)) void WriteStackTrace(const AssertConfig& config) {
         DWORD lineDisplacement = 0;
         const bool hasLine = help.lineFromAddress(process, address, &lineDisplacement, &line) != FALSE;
 
+        // Without symbols (a stripped program) the frame names its module and the offset in
+        // it, which addr2line turns into a function and line from the separate debug file
+        // whatever address the module was loaded at.
+        char moduleOffset[MAX_PATH + 24];
+        const char* name =
+            hasSymbol ? symbol->Name : ModuleOffsetName(help, process, address, moduleOffset, sizeof moduleOffset);
         char text[1024];
-        FormatStackFrameLine(text, sizeof text, address, hasSymbol ? symbol->Name : nullptr,
-                             hasLine ? line.FileName : nullptr, hasLine ? static_cast<int>(line.LineNumber) : 0);
+        FormatStackFrameLine(text, sizeof text, address, name, hasLine ? line.FileName : nullptr,
+                             hasLine ? static_cast<int>(line.LineNumber) : 0);
         if (toDebugger) {
             WriteDebugLine(text);
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "logging/initialize.h"
+#include "logging/static/backends/gate_backend.h"
 #include "logging/static/manager_state.h"
 
 namespace Logging {
@@ -19,8 +20,21 @@ bool LoggingManager::ChannelExists(const char* name, bool local) {
     if (IsRegexName(resolved)) {
         return !impl.MatchesOrNone(resolved).empty();
     }
-    // Remote channels known to gate back-ends are looked up here once those exist.
-    return impl.Find(resolved) != nullptr;
+    if (impl.Find(resolved) != nullptr) {
+        return true;
+    }
+    if (local) {
+        return false;
+    }
+    // A channel of a receiver that one of our gate channels sends to.
+    for (const auto& channel : impl.channels) {
+        const Backend& backend = *channel.second.backend;
+        if (backend.GetConfig().GetType() == BACKEND_GATE &&
+            static_cast<const GateBackend&>(backend).KnowsRemoteChannel(resolved)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int32_t LoggingManager::GetProperty(const char* name, const char* property, std::string& value) {

@@ -299,6 +299,13 @@ const TuneKey<LogScopeConfig> kLogScopeKeys[] = {
     {"compress", nullptr, &LogScopeConfig::Compress},
 };
 
+// Not among the keys the library's description of "tune" lists: a gate channel needs its
+// receiver's address, which is what `logctl tail` asks a process to create.
+const TuneKey<GateConfig> kGateKeys[] = {
+    {"server", nullptr, nullptr, &GateConfig::Server},
+    {"port", nullptr, &GateConfig::Port},
+};
+
 std::optional<bool> ReadBool(std::string_view text) {
     if (EqualsIgnoringCase(text, "true")) {
         return true;
@@ -401,6 +408,7 @@ std::string BuildTuneConfiguration(const std::vector<std::string>& args, std::un
         case BACKEND_SHAREDFILE: return BuildTuned(kSharedFileKeys, args, true, config);
         case BACKEND_FILEFOLDER: return BuildTuned(kFileFolderKeys, args, false, config);
         case BACKEND_LOGSCOPE: return BuildTuned(kLogScopeKeys, args, false, config);
+        case BACKEND_GATE: return BuildTuned(kGateKeys, args, false, config);
         case BACKEND_NULL:
         case BACKEND_DEBUGGER:
         case BACKEND_CONSOLE:
@@ -410,7 +418,7 @@ std::string BuildTuneConfiguration(const std::vector<std::string>& args, std::un
             config = CreateDefaultConfig(*type);
             return std::string();
         default:
-            // A custom channel needs a tracer, a gate channel the network: no command makes them.
+            // A custom channel needs a tracer in this process: no command makes one.
             return Failure("Error: unable to tune channel: ", LOGGING_RC_UNSUPPORTED_BACKEND_TYPE);
     }
 }

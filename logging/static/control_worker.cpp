@@ -2,17 +2,20 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/assert.h"
 #include "core/common/handles.h"
+#include "logging/common/socket.h"
 #include "logging/common/srw_lock.h"
 #include "logging/common/thread_win.h"
-#include "logging/common/udp_socket.h"
 #include "logging/common/win_pipe.h"
 #include "logging/static/control_commands.h"
 #include "logging/static/control_pipe.h"
 #include "logging/static/manager_state.h"
+#include "logging/static/net_receiver.h"
 
 namespace Logging {
 
@@ -20,6 +23,18 @@ namespace {
 
 constexpr char kExitDatagram[] = "exit";
 constexpr char kFatalDatagram[] = "fatal";
+
+bool SendToSelf(const UDPSocket& socket, std::string_view datagram) {
+    return socket.SendTo(LoopbackAddress(socket.Port()), datagram.data(), datagram.size());
+}
+
+// Only the worker's own socket sends it "exit" and "fatal": another local process that
+// knows the port cannot stop the worker of this one.
+bool FromSelf(const UDPSocket& socket) {
+    const sockaddr_in& sender = socket.Sender();
+    return sender.sin_family == AF_INET && sender.sin_addr.s_addr == ::htonl(INADDR_LOOPBACK) &&
+           sender.sin_port == ::htons(socket.Port());
+}
 
 class ControlWorker {
 public:
@@ -35,6 +50,7 @@ public:
         SharedGuard guard(lifecycle_);
         return wakeUp_ ? wakeUp_->Port() : 0;
     }
+    uint16_t ListenerPort() const { return listenerPort_.load(); }
     bool DeliverFatal(TraceRecord& record);
 
 private:
@@ -51,12 +67,16 @@ private:
     Next OnStop() { return Next::End; }
     Next OnWakeUp();
     Next OnPipe();
+    Next OnListener();
 
     SrwLock lifecycle_;
     WorkerSettings settings_;
     std::unique_ptr<Common::WinsockScope> winsock_;
-    std::unique_ptr<UdpSocket> wakeUp_;
+    std::unique_ptr<UDPSocket> wakeUp_;
     std::unique_ptr<WinPipe> pipe_;
+    // Made and ended on the worker thread, which alone touches it.
+    std::unique_ptr<NetReceiver> listener_;
+    std::atomic<uint16_t> listenerPort_{0};
     Common::UniqueHandle startEvent_;
     Common::UniqueHandle fatalDoneEvent_;
     // Signalled by Stop: ends the loop and cuts a pipe exchange short.
@@ -77,8 +97,12 @@ bool ControlWorker::Start(const WorkerSettings& settings) {
     }
     settings_ = settings;
     winsock_ = std::make_unique<Common::WinsockScope>(MAKEWORD(2, 2));
-    wakeUp_ = winsock_->started() ? UdpSocket::BindInRange(settings.minPort, settings.maxPort) : nullptr;
-    if (!wakeUp_ || !wakeUp_->StartReceive()) {
+    wakeUp_ = winsock_->started() ? std::make_unique<UDPSocket>() : nullptr;
+    // Exclusive: no other socket may share the port and read our datagrams. The range is
+    // inclusive of its upper end.
+    if (!wakeUp_ || !wakeUp_->Create() ||
+        wakeUp_->BindLoopback(settings.minPort, static_cast<uint32_t>(settings.maxPort) + 1, true) == 0 ||
+        !wakeUp_->StartReceive()) {
         impl.SelfTrace(__LINE__, "Unable to bind to a port in range %i-%i", settings.minPort, settings.maxPort);
         wakeUp_.reset();
         winsock_.reset();
@@ -108,7 +132,7 @@ void ControlWorker::Stop() {
     }
     stopping_.store(true);
     ::SetEvent(stopEvent_.get());
-    wakeUp_->SendTo(wakeUp_->Port(), kExitDatagram);
+    SendToSelf(*wakeUp_, kExitDatagram);
     thread_.reset();  // joins
     pipe_.reset();
     wakeUp_.reset();
@@ -130,8 +154,17 @@ void ControlWorker::Run() {
                    settings_.controlPipe ? "yes" : "no");
     std::vector<WaitMember> members = {{stopEvent_.get(), &ControlWorker::OnStop},
                                        {wakeUp_->Event(), &ControlWorker::OnWakeUp}};
-    // The network listener (a second UDP socket of the range, and the trace redirector towards
-    // it) joins the wait set here once the gate back-end exists; until then it stays off.
+    if (settings_.listener) {
+        // A second socket of the range, and the trace redirector towards it; a failure is
+        // traced, and the worker goes on without.
+        listener_ = std::make_unique<NetReceiver>(settings_.listenerAcceptsAll);
+        if (listener_->Start(settings_.minPort, settings_.maxPort)) {
+            members.push_back({listener_->Event(), &ControlWorker::OnListener});
+            listenerPort_.store(listener_->Port());
+        } else {
+            listener_.reset();
+        }
+    }
     if (settings_.controlPipe) {
         DWORD error = ERROR_SUCCESS;
         pipe_ = WinPipe::Create(settings_.pipeName, stopEvent_.get(), error);
@@ -166,14 +199,23 @@ void ControlWorker::Run() {
             members.erase(members.begin() + static_cast<std::ptrdiff_t>(index));
         }
     }
+    // The listener's socket closes and the redirector goes with it.
+    listenerPort_.store(0);
+    listener_.reset();
     ::SetEvent(startEvent_.get());
     ::SetEvent(fatalDoneEvent_.get());
     pendingFatal_.store(nullptr);
 }
 
+ControlWorker::Next ControlWorker::OnListener() {
+    listener_->OnReceived();
+    return Next::Continue;
+}
+
 ControlWorker::Next ControlWorker::OnWakeUp() {
-    std::string datagram;
-    const bool received = wakeUp_->FinishReceive(datagram);
+    size_t bytes = 0;
+    const bool received = wakeUp_->GetResult(bytes) && FromSelf(*wakeUp_);
+    const std::string datagram(reinterpret_cast<const char*>(wakeUp_->Buffer()), received ? bytes : 0);
     if (received && datagram == kExitDatagram) {
         return Next::End;
     }
@@ -209,7 +251,7 @@ bool ControlWorker::DeliverFatal(TraceRecord& record) {
     delivered_.store(nullptr);
     pendingFatal_.store(&record);
     constexpr DWORD kTakeWaitMs = 10000;
-    bool done = wakeUp_->SendTo(wakeUp_->Port(), kFatalDatagram) && WaitDelivered(&record, kTakeWaitMs);
+    bool done = SendToSelf(*wakeUp_, kFatalDatagram) && WaitDelivered(&record, kTakeWaitMs);
     if (!done) {
         TraceRecord* mine = &record;
         if (pendingFatal_.compare_exchange_strong(mine, nullptr)) {
@@ -262,6 +304,10 @@ bool ControlWorkerRunning() {
 
 uint16_t ControlWorkerPort() {
     return TheWorker().Port();
+}
+
+uint16_t ControlWorkerListenerPort() {
+    return TheWorker().ListenerPort();
 }
 
 void DeliverFatalRecord(TraceRecord& record) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// The library's worker thread: it serves the control pipe and wakes up on datagrams to its
-// own UDP socket ("exit" ends it, "fatal" has it deliver a pending fatal record). It runs
+// The library's worker thread: it serves the control pipe and the network listener, and wakes
+// up on datagrams to its own UDP socket ("exit" ends it, "fatal" has it deliver a pending fatal
+// record). It runs
 // between Initialize and Release when the host switches the control pipe or the network
 // listener on.
 
@@ -15,6 +16,8 @@ class TraceRecord;
 struct WorkerSettings {
     bool controlPipe = false;
     bool listener = false;
+    // The listener re-emits every channel, not only "logging-trace".
+    bool listenerAcceptsAll = false;
     uint16_t minPort = 0;
     uint16_t maxPort = 0;
     std::string pipeName;
@@ -32,5 +35,7 @@ void StopControlWorker();
 bool ControlWorkerRunning();
 // The port of the wake-up socket (0 without a worker).
 uint16_t ControlWorkerPort();
+// The port of the network listener (0 without one).
+uint16_t ControlWorkerListenerPort();
 
 }  // namespace Logging

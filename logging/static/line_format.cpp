@@ -105,6 +105,39 @@ size_t FormatSignature(char* out, int32_t level, uint32_t code) {
     return 11;
 }
 
+bool ParseTimestamp(std::string_view text, Platform::LocalTime& time) {
+    constexpr std::string_view shape = "dddd-dd-dd dd:dd:dd:ddd";
+    if (text.size() == shape.size() + 1 && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    if (text.size() != shape.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) {
+            return false;
+        }
+    }
+    const auto number = [&text](size_t at, size_t digits) {
+        int32_t value = 0;
+        for (size_t i = at; i < at + digits; ++i) {
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    Platform::LocalTime parsed;
+    parsed.year = number(0, 4);
+    parsed.month = number(5, 2);
+    parsed.day = number(8, 2);
+    parsed.hour = number(11, 2);
+    parsed.minute = number(14, 2);
+    parsed.second = number(17, 2);
+    parsed.millisecond = number(20, 3);
+    time = parsed;
+    return true;
+}
+
 size_t FormatTimestamp(char* out, const Platform::LocalTime& t, const char* zoneSuffix) {
     if (!InRange(t)) {
         // Out-of-range fields cannot come from the system clock; print them as printf would.

@@ -40,6 +40,10 @@ size_t FormatSignature(char* out, int32_t level, uint32_t code);
 // `out` holds at least 48 characters; returns the length (no NUL written).
 size_t FormatTimestamp(char* out, const Platform::LocalTime& time, const char* zoneSuffix);
 
+// Reads back what FormatTimestamp writes without a zone suffix ("2024-03-05 14:07:09:042",
+// the trailing blank optional); false for any other text.
+bool ParseTimestamp(std::string_view text, Platform::LocalTime& time);
+
 // "+02:00", "-03:30": the signed hours and the minutes of an offset east of UTC.
 std::string FormatZoneSuffix(int32_t offsetMinutes);
 

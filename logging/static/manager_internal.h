@@ -27,9 +27,10 @@ void SetCommandHook(CommandHook hook);
 // The configuration reading mode copied at initialisation (2 until changed; 0 reads nothing).
 void SetConfigurationMode(uint32_t mode);
 
-// A back-end type beyond those built in (null, debugger, console, custom).
+// A back-end type beyond those built in (null, debugger, console, custom). Returns the
+// factory it replaces, so that a test can put it back.
 using BackendFactory = std::shared_ptr<Backend> (*)();
-void RegisterBackendFactory(uint32_t type, BackendFactory factory);
+BackendFactory RegisterBackendFactory(uint32_t type, BackendFactory factory);
 
 // True when the library can make back-ends of `type`: the built-in types, and those whose
 // factory is registered.
@@ -47,9 +48,18 @@ void DeliverRecord(TraceRecord& record);
 // when another fatal record is on its way). Call it without holding the manager's lock.
 void DeliverFatalRecord(TraceRecord& record);
 
-// A back-end's own message, raised while it holds its locks: handed to the trace redirector
-// (none runs yet, so it is dropped), never delivered on the caller's thread.
+// A back-end's own message, raised while it holds its locks: a record of "logging-trace" sent
+// through the trace redirector to this process's listener, whose thread delivers it; never
+// delivered on the caller's thread. Dropped while no redirector runs.
 void TraceFromBackend(int32_t level, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
+// The trace redirector: a gate back-end ("trace-redirector") bound to a port of [minPort,
+// maxPort) that sends to the listener at `targetPort`. Start gives it a usage of 1 (2 when it
+// cannot be started, traced as "Unable to start trace redirector"); Acquire raises the usage
+// of a running one (null: none runs) and Release lowers it, destroying it at 0.
+int32_t StartTraceRedirector(uint16_t minPort, uint16_t maxPort, uint16_t targetPort);
+Backend* AcquireTraceRedirector();
+void ReleaseTraceRedirector();
 
 // The library's own fatal messages: to the panic handle or the debugger, then to
 // "logging-trace" at CRITICAL_ERROR.
@@ -78,6 +88,9 @@ void SetMirrorChannel(const char* name);
 // Flushes every channel's back-end.
 void FlushAllChannels();
 
+// The name of the default channel now.
+std::string DefaultChannelName();
+
 // A copy of a channel's configuration (null or empty name: the default channel); a result code.
 int32_t GetChannelConfig(const char* name, std::unique_ptr<ChannelConfig>& config);
 // The channels' names in name order.
@@ -93,6 +106,10 @@ struct UsageStatistic {
 std::vector<UsageStatistic> UsageStatistics();
 
 // What the manager was initialised with.
+// The local UDP ports [minPort, maxPort) of gate back-ends and of the network listener.
+void UdpPortRange(uint16_t& minPort, uint16_t& maxPort);
+// Whether the network listener re-emits every channel's records, not only "logging-trace".
+bool ListenerAcceptsAllChannels();
 const std::string& HomeDirectory();
 const std::string& ConfigDirectory();
 const std::string& ConfigName();

@@ -43,6 +43,16 @@ LoggingManager::LoggingManager() : impl_(std::make_unique<Impl>()) {
 LoggingManager::~LoggingManager() {
     g_managerAlive.store(false);
     impl_->shuttingDown.store(true);
+    {
+        // Whoever started the redirector (the network listener) has released it by now.
+        SharedGuard guard(impl_->redirectorLock);
+        if (impl_->redirectorUsage != 0) {
+            Common::ReportAssertion("TraceRedirectorUsage == 0", kSelfTraceSource, __LINE__);
+        }
+        if (impl_->redirectorBackend != nullptr) {
+            Common::ReportAssertion("RedirectorBackend == 0", kSelfTraceSource, __LINE__);
+        }
+    }
     Impl::Lock lock(*impl_, kExclusive);
     for (auto& channel : impl_->channels) {
         channel.second.backend->Close();
@@ -57,10 +67,13 @@ void SetCommandHook(CommandHook hook) {
     g_commandHook.store(hook);
 }
 
-void RegisterBackendFactory(uint32_t type, BackendFactory factory) {
-    if (type <= kMaxBackendType) {
-        g_backendFactories[type] = factory;
+BackendFactory RegisterBackendFactory(uint32_t type, BackendFactory factory) {
+    if (type > kMaxBackendType) {
+        return nullptr;
     }
+    const BackendFactory previous = g_backendFactories[type];
+    g_backendFactories[type] = factory;
+    return previous;
 }
 
 bool BackendTypeAvailable(uint32_t type) {
@@ -93,6 +106,7 @@ uint32_t LoggingManager::Initialize(const InitParameters* parameters, PanicLogic
         impl.configName = p.configName != nullptr ? p.configName : "";
         impl.controlPipe = p.controlPipe != 0;
         impl.listener = p.listener != 0;
+        impl.listenerAcceptsAll = p.listener == kListenerAllChannels;
         if (p.minPort != 0 && p.maxPort != 0) {
             if (p.maxPort < p.minPort) {
                 Common::ReportAssertion("config->MaxPort >= config->MinPort", kSelfTraceSource, __LINE__);
@@ -137,6 +151,7 @@ uint32_t LoggingManager::Initialize(const InitParameters* parameters, PanicLogic
         Impl::Lock lock(impl, kShared);
         worker.controlPipe = impl.controlPipe;
         worker.listener = impl.listener;
+        worker.listenerAcceptsAll = impl.listenerAcceptsAll;
         worker.minPort = impl.minPort;
         worker.maxPort = impl.maxPort;
         worker.pipeName = impl.pipeName;
@@ -174,6 +189,25 @@ bool LoggingManager::Release(uint32_t cookie) {
 bool LoggingManager::IsInitialized() const {
     Impl::Lock lock(*impl_, kShared);
     return impl_->cookie != 0;
+}
+
+std::string DefaultChannelName() {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    return impl.defaultChannel;
+}
+
+void UdpPortRange(uint16_t& minPort, uint16_t& maxPort) {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    minPort = impl.minPort;
+    maxPort = impl.maxPort;
+}
+
+bool ListenerAcceptsAllChannels() {
+    LoggingManager::Impl& impl = ManagerState();
+    LoggingManager::Impl::Lock lock(impl, kShared);
+    return impl.listenerAcceptsAll;
 }
 
 const std::string& HomeDirectory() {

@@ -109,6 +109,15 @@ struct LoggingManager::Impl {
 
     PanicLogicIf* panic = nullptr;
 
+    // The trace redirector (trace_redirector.cpp): its back-end is not a channel, so that no
+    // change of the channels ever waits for it. Its writes have a lock of their own.
+    SrwLock redirectorLock;
+    std::unique_ptr<Backend> redirectorBackend;
+    int32_t redirectorUsage = 0;
+    SrwLock redirectorWriteLock;
+    // Set while the current thread writes to the redirector: what that write raises is dropped.
+    ThreadSlot inRedirectorWrite;
+
     uint32_t cookie = 0;
     std::string homeDirectory;
     std::string configDirectory;
@@ -117,6 +126,7 @@ struct LoggingManager::Impl {
     std::string pipeName;
     bool controlPipe = false;
     bool listener = false;
+    bool listenerAcceptsAll = false;
     uint16_t minPort = 24100;
     uint16_t maxPort = 24300;
     uint32_t readingMode = 2;

@@ -143,14 +143,44 @@ void TraceFromBackend(int32_t level, const char* format, ...) {
         Common::ReportAssertion("format", kSelfTraceSource, __LINE__);
         return;
     }
-    // Back-ends call this while they hold their own locks, so the message may only travel
-    // through the trace redirector's worker; until one runs, it is dropped.
+    // Tests watch what back-ends report without a listener.
     if (const BackendTraceObserver observer = g_traceObserver.load()) {
         va_list args;
         va_start(args, format);
         observer(level, FormatText(format, args).c_str());
         va_end(args);
     }
+    if (!g_managerAlive.load(std::memory_order_relaxed)) {
+        return;
+    }
+    LoggingManager::Impl& impl = ManagerState();
+    if (impl.shuttingDown.load(std::memory_order_relaxed) || impl.inRedirectorWrite.Get() != 0) {
+        return;
+    }
+    // Back-ends call this while they hold their own locks, so the message travels to the
+    // listener's thread; the redirector's write takes no lock but its own.
+    Backend* redirector = AcquireTraceRedirector();
+    if (redirector == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    {
+        TraceRecord record;
+        record.SetFormatted(kSelfTraceChannel, level, TraceLocation{kSelfTraceSource, "Logging::Backend", 0}, format,
+                            args);
+        record.SetForwarded(true);
+        impl.inRedirectorWrite.Set(1);
+        try {
+            ExclusiveGuard guard(impl.redirectorWriteLock);
+            redirector->Write(record);
+        } catch (...) {
+            // A message that cannot be sent is lost; the back-end that raised it goes on.
+        }
+        impl.inRedirectorWrite.Set(0);
+    }
+    va_end(args);
+    ReleaseTraceRedirector();
 }
 
 namespace {

@@ -64,6 +64,7 @@ void TraceRecord::Reset(const char* channel, int32_t level, RecordKind kind) noe
     codeHigh_ = 0;
     codeLow_ = 0;
     exception_ = false;
+    forwarded_ = false;
     location_ = TraceLocation{nullptr, nullptr, 0};
     format_ = nullptr;
     text_ = nullptr;
@@ -146,6 +147,29 @@ void TraceRecord::SetRendered(const char* channel, int32_t level, uint16_t codeH
     codeLow_ = codeLow;
     renderedLine_ = line != nullptr ? line : "";
     renderedLength_ = line != nullptr ? length : 0;
+}
+
+void TraceRecord::SetReceivedStamps(std::string_view timestamp, uint64_t threadId) noexcept {
+    Platform::LocalTime time;
+    if (ParseTimestamp(timestamp, time)) {
+        // Both timestamp variants and a {date} prefix follow from the sender's time.
+        time_ = time;
+        haveTime_ = true;
+    } else {
+        const size_t n = timestamp.size() < sizeof timestamp_ - 1 ? timestamp.size() : sizeof timestamp_ - 1;
+        std::memcpy(timestamp_, timestamp.data(), n);
+        timestamp_[n] = '\0';
+        std::memcpy(zoneTimestamp_, timestamp_, n + 1);
+        timestampLength_ = static_cast<uint8_t>(n);
+        zoneTimestampLength_ = static_cast<uint8_t>(n);
+        haveTimestamp_ = true;
+        haveZoneTimestamp_ = true;
+    }
+    size_t n = FormatDecimal(tid_, threadId);
+    tid_[n++] = ' ';
+    tid_[n] = '\0';
+    tidLength_ = static_cast<uint8_t>(n);
+    haveTid_ = true;
 }
 
 void TraceRecord::SetChannel(const char* channel) noexcept {
@@ -429,7 +453,7 @@ void TraceRecord::RenderText(uint32_t flags) {
 
 std::string_view TraceRecord::BuildLine(uint32_t flags, std::string_view prefix, bool prefixExpanded) {
     if (kind_ == RecordKind::Rendered) {
-        return std::string_view(renderedLine_, renderedLength_);
+        return BuildRenderedLine(flags);
     }
     const uint32_t lineFlags = flags & (kLineFlags | kTextFlagsOf[static_cast<size_t>(kind_)]);
     if (haveLine_ && lineFlags_ == lineFlags && linePrefix_ == prefix.data() && linePrefixLength_ == prefix.size() &&
@@ -487,6 +511,32 @@ std::string_view TraceRecord::BuildLine(uint32_t flags, std::string_view prefix,
     linePrefix_ = prefix.data();
     linePrefixLength_ = prefix.size();
     linePrefixExpanded_ = prefixExpanded;
+    haveLine_ = true;
+    return std::string_view(line_, lineLength_);
+}
+
+std::string_view TraceRecord::BuildRenderedLine(uint32_t flags) {
+    const char* eol = (flags & OF_NOLF) != 0 ? "" : ((flags & OF_NATIVE_EOL) != 0 ? "\r\n" : "\n");
+    const size_t tail = std::strlen(eol);
+    // Copied even without a line end: the pieces reach C interfaces, which need the NUL.
+    const uint32_t lineFlags = flags & (OF_NOLF | OF_NATIVE_EOL);
+    if (haveLine_ && lineFlags_ == lineFlags) {
+        return std::string_view(line_, lineLength_);
+    }
+    char* out = buffer_;
+    if (renderedLength_ + tail > kMaxTextLength) {
+        const size_t needed = renderedLength_ + tail + 1;
+        if (needed > heapLineCapacity_) {
+            heapLine_.reset(new char[needed]);
+            heapLineCapacity_ = needed;
+        }
+        out = heapLine_.get();
+    }
+    std::memmove(out, renderedLine_, renderedLength_);
+    std::memcpy(out + renderedLength_, eol, tail + 1);
+    line_ = out;
+    lineLength_ = renderedLength_ + tail;
+    lineFlags_ = lineFlags;
     haveLine_ = true;
     return std::string_view(line_, lineLength_);
 }

@@ -57,6 +57,9 @@ public:
                        uint64_t enterMilliseconds, bool exception) noexcept;
     void SetRendered(const char* channel, int32_t level, uint16_t codeHigh, uint16_t codeLow, const char* line,
                      size_t length) noexcept;
+    // The timestamp text and thread id that came with a rendered line; the line's pieces show
+    // them instead of the receiver's. Call after SetRendered.
+    void SetReceivedStamps(std::string_view timestamp, uint64_t threadId) noexcept;
 
     RecordKind Kind() const { return kind_; }
     int32_t Level() const { return level_; }
@@ -68,6 +71,11 @@ public:
     uint32_t DataSize() const { return dataSize_; }
     const Common::Error* ErrorObject() const { return error_; }
     const TraceEnvironment& Environment() const { return environment_; }
+
+    // A back-end's own message on its way through the trace redirector: gate back-ends pass
+    // it on unfiltered.
+    bool Forwarded() const { return forwarded_; }
+    void SetForwarded(bool forwarded) noexcept { forwarded_ = forwarded; }
 
     // The channel name as given (null: the default channel). The manager replaces a null or
     // empty name by the default channel's name before delivery.
@@ -88,8 +96,9 @@ public:
     // The message text as rendered for the flag word (bits 0x1, 0x80, 0x200 and 0x400 matter).
     std::string_view MessageText(uint32_t flags);
 
-    // The line: signature, prefix, text and line end as the flags ask. Valid until the next
-    // call of BuildLine on this record.
+    // The line: signature, prefix, text and line end as the flags ask; a rendered line as it
+    // stands, with only the line end added. Valid until the next call of BuildLine on this
+    // record.
     std::string_view BuildLine(uint32_t flags, std::string_view prefix, bool prefixExpanded);
 
     // For a formatted record whose format takes wide strings or characters: BuildLine's line as
@@ -114,6 +123,7 @@ private:
     template <typename Sink>
     void ForEachLocationPiece(uint32_t flags, bool withFunction, const Sink& sink) const;
     void PlaceText(size_t headroom, size_t tail);
+    std::string_view BuildRenderedLine(uint32_t flags);
 
     const TraceEnvironment& environment_;
 
@@ -125,6 +135,7 @@ private:
     RecordKind kind_ = RecordKind::Text;
     bool hasArgs_ = false;
     bool exception_ = false;
+    bool forwarded_ = false;
     TraceLocation location_{nullptr, nullptr, 0};
     const char* format_ = nullptr;
     va_list args_;

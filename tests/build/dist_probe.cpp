@@ -1,6 +1,8 @@
 // dist_probe <exe>: what a packaged program carries, as the program itself reads it: the
 // catalogue archive appended to it (each locale's catalogue accepted by the loader's check)
 // and the file version of its version resource.
+// dist_probe --assert: reports an assertion from RaiseProbeAssertion, with its stack trace on
+// standard error.
 
 #include <windows.h>
 
@@ -9,12 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "core/common/assert.h"
 #include "core/common/catalogue_image.h"
 #include "core/file/zip_file.h"
+
+__attribute__((noinline)) int RaiseProbeAssertion() {
+    Common::ReportAssertion("probe", "tests/build/dist_probe.cpp", __LINE__);
+    std::fflush(stderr);
+    return 0;
+}
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         return 2;
+    }
+    if (std::string(argv[1]) == "--assert") {
+        return RaiseProbeAssertion();
     }
     const std::string narrow = argv[1];
     const std::wstring path(narrow.begin(), narrow.end());

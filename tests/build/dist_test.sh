@@ -31,4 +31,18 @@ check debuglink "$link" "hostprobe.debug"
 address=$(x86_64-w64-mingw32-nm "$out/hostprobe.debug" | awk '$3 == "main" { print $1 }')
 where=$(x86_64-w64-mingw32-addr2line -f -e "$out/hostprobe.debug" "0x$address" | head -1)
 check addr2line "$where" "main"
+
+# A stripped program's stack trace names module and offset; addr2line finds the function at
+# the image base plus the offset.
+x86_64-w64-mingw32-strip -o "$out/dist_probe_stripped.exe" "$build/dist_probe.exe"
+frame=$("$top/scripts/wine-run.sh" "$out/dist_probe_stripped.exe" --assert 2>&1 >/dev/null | tr -d '\r' |
+  sed -n 's/^0x[0-9A-F]* dist_probe_stripped\.exe+0x\([0-9A-F]*\)$/\1/p' | head -1)
+if [ -z "$frame" ]; then
+  echo "no module+offset frame in the stripped program's stack trace"
+  fail=1
+else
+  base=$(x86_64-w64-mingw32-objdump -p "$build/dist_probe.exe" | awk '$1 == "ImageBase" { print $2 }')
+  where=$(x86_64-w64-mingw32-addr2line -C -f -e "$build/dist_probe.exe" "$(printf '0x%X' $((0x$base + 0x$frame)))" | head -1)
+  check frame "$where" "RaiseProbeAssertion()"
+fi
 exit $fail

@@ -39,4 +39,14 @@ inline bool SetMinutesSinceWrite(const std::string& path, uint64_t minutes) {
     return ::SetFileTime(file.get(), nullptr, nullptr, &written) != FALSE;
 }
 
+// Sets the time of the last write to `time`, in seconds since 1970 (UTC).
+inline bool SetWriteTime(const std::string& path, int64_t time) {
+    const Common::UniqueFileHandle file(
+        ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ULARGE_INTEGER ticks;
+    ticks.QuadPart = (static_cast<uint64_t>(time) + 11644473600ull) * 10000000;  // from 1601, in 100 ns
+    const FILETIME written{ticks.LowPart, ticks.HighPart};
+    return ::SetFileTime(file.get(), nullptr, nullptr, &written) != FALSE;
+}
+
 }  // namespace TestSupport

@@ -64,9 +64,9 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
-                         const ProcessOptions& options) {
-    ProcessResult result;
+ChildProcess::ChildProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                           const ProcessOptions& options)
+    : timeoutMs_(options.timeoutMs) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     Common::UniqueHandle outRead, outWrite, errRead, errWrite;  // only the write ends are inherited
     if (!::CreatePipe(outRead.put(), outWrite.put(), &inherit, 0) ||
@@ -74,7 +74,7 @@ ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring
         !::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0) ||
         !::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0)) {
         ADD_FAILURE() << "CreatePipe failed: " << ::GetLastError();
-        return result;
+        return;
     }
     Common::UniqueFileHandle nul(
         ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
@@ -95,28 +95,56 @@ ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring
             exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &environment[0],
             options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup, &info)) {
         ADD_FAILURE() << "CreateProcessW failed: " << ::GetLastError();
-        return result;
+        return;
     }
-    Common::UniqueHandle process(info.hProcess), thread(info.hThread);
-    result.processId = info.dwProcessId;
-    outWrite.reset();  // the child's copies are the only write ends left, so reads can end
-    errWrite.reset();
+    Common::UniqueHandle thread(info.hThread);
+    process_ = info.hProcess;
+    outRead_ = outRead.release();
+    errRead_ = errRead.release();
+    result_.processId = info.dwProcessId;
+    // The child's copies of the write ends are the only ones left, so reads can end.
+}
 
+ChildProcess::~ChildProcess() {
+    if (process_ != nullptr) {
+        if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process_, 259);
+            ::WaitForSingleObject(process_, 5000);
+        }
+        ::CloseHandle(process_);
+    }
+    for (HANDLE pipe : {outRead_, errRead_}) {
+        if (pipe != nullptr) {
+            ::CloseHandle(pipe);
+        }
+    }
+}
+
+ProcessResult ChildProcess::Wait() {
+    if (process_ == nullptr) {
+        return result_;
+    }
     // Read until the child has ended, not until the streams close: a process the child starts
     // may keep the write ends open longer (Wine's desktop process inherits standard error).
-    const ULONGLONG deadline = ::GetTickCount64() + options.timeoutMs;
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs_;
     for (DWORD wait = WAIT_TIMEOUT; wait != WAIT_OBJECT_0;) {
-        wait = ::WaitForSingleObject(process.get(), 10);
-        ReadAvailable(outRead.get(), &result.out);
-        ReadAvailable(errRead.get(), &result.err);
+        wait = ::WaitForSingleObject(process_, 10);
+        ReadAvailable(outRead_, &result_.out);
+        ReadAvailable(errRead_, &result_.err);
         if (wait != WAIT_OBJECT_0 && ::GetTickCount64() >= deadline) {
-            ::TerminateProcess(process.get(), 259);
+            ::TerminateProcess(process_, 259);
             ADD_FAILURE() << "child process timed out";
             break;
         }
     }
-    ::GetExitCodeProcess(process.get(), &result.exitCode);
-    return result;
+    ::GetExitCodeProcess(process_, &result_.exitCode);
+    return result_;
+}
+
+ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                         const ProcessOptions& options) {
+    ChildProcess child(exe, args, options);
+    return child.Wait();
 }
 
 std::wstring ModuleDirectory() {

@@ -21,6 +21,31 @@ struct ProcessOptions {
     DWORD timeoutMs = 120000;
 };
 
+// A child started now and waited for later, for tests that run two programs at once. Its
+// streams are read only by Wait: a child meant to write much must not be left alone long.
+class ChildProcess {
+public:
+    ChildProcess(const std::wstring& exe, const std::vector<std::wstring>& args, const ProcessOptions& options = {});
+    // A child still running is terminated.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return result_.processId; }
+    HANDLE Handle() const { return process_; }
+    // Reads both streams until the child has ended (terminating it after the options'
+    // time-out) and returns what it wrote and its exit code.
+    ProcessResult Wait();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE outRead_ = nullptr;
+    HANDLE errRead_ = nullptr;
+    DWORD timeoutMs_;
+    ProcessResult result_;
+};
+
 // Runs `exe` with `args` (quoted as the C runtime parses them) and captures both streams.
 ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
                          const ProcessOptions& options = {});

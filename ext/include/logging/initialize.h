@@ -62,14 +62,23 @@ ErrorFormatterFn GetErrorFormatter();
 void SetFieldFormatter(FieldFormatterFn hook);
 FieldFormatterFn GetFieldFormatter();
 
+// Values of InitParameters::listener. The listener re-emits the records that other processes
+// (and this one's back-ends, through the trace redirector) send to its port: with
+// kListenerSelfTrace only those of "logging-trace", with kListenerAllChannels those of every
+// channel, which a host that collects other processes' records needs.
+constexpr uint8_t kListenerOff = 0;
+constexpr uint8_t kListenerSelfTrace = 1;
+constexpr uint8_t kListenerAllChannels = 2;
+
 // Initialisation parameters; null strings count as empty, ports are used only when both are
-// nonzero.
+// nonzero. The port range [minPort, maxPort) is where the listener and the gate back-ends bind
+// (24100-24300 unless given).
 struct InitParameters {
     const char* homeDirectory;
     const char* configDirectory;
     const char* configName;
     uint8_t controlPipe;
-    uint8_t listener;
+    uint8_t listener;  // kListenerOff, kListenerSelfTrace or kListenerAllChannels
     uint32_t minPort;
     uint32_t maxPort;
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "support/process.h"
 #include "support/registry.h"
 #include "support/temp_dir.h"
+#include "tests/logging/log_file_helpers.h"
 
 namespace {
 
@@ -23,7 +26,7 @@ struct DetectorLine {
 };
 
 // What the detectors log at INFORMATION and above on a clean prefix, in the order they log it.
-const DetectorLine kDetectorLines[] = {
+const std::vector<DetectorLine> kDetectorLines = {
     {'W',
      "[MSSQL Native] Failed to open registry key: SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance "
      "Names\\SQL (64-bit view, error=2)",
@@ -56,9 +59,10 @@ const DetectorLine kDetectorLines[] = {
 
 // The detector lines a channel writes: those of the given levels, each made by `line`.
 template <typename Line>
-std::string Written(const std::string& levels, const Line& line) {
+std::string Written(const std::string& levels, const Line& line,
+                    const std::vector<DetectorLine>& logged = kDetectorLines) {
     std::string text;
-    for (const DetectorLine& entry : kDetectorLines) {
+    for (const DetectorLine& entry : logged) {
         if (levels.find(entry.level) != std::string::npos) {
             text += line(entry);
         }
@@ -79,17 +83,27 @@ std::string Traced(const std::vector<std::string>& texts) {
     return lines;
 }
 
+// The detector lines of `levels` on a channel whose flags are "signature", each ending in `end`.
+std::string Lines(const std::string& levels, const char* end = "\n") {
+    return Written(levels, [end](const DetectorLine& e) { return Signed(e, "", end); });
+}
+
 // The report when every detector line reached it, and when none did (no LogMessages element).
-std::string Report(bool withLog) {
+// Debug lines never reach it.
+std::string Report(bool withLog, const std::vector<DetectorLine>& logged = kDetectorLines) {
     std::string infos, warnings;
-    for (const DetectorLine& entry : kDetectorLines) {
-        (entry.level == 'I' ? infos : warnings) += "    <Message>" + Signed(entry, "", "</Message>\r\n");
+    for (const DetectorLine& entry : logged) {
+        if (entry.level != 'D') {
+            (entry.level == 'I' ? infos : warnings) += "    <Message>" + Signed(entry, "", "</Message>\r\n");
+        }
     }
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DetectionResult exitCode=\"0\">\r\n"
            "  <Applications>\r\n  </Applications>\r\n" +
            (withLog ? "  <LogMessages>\r\n" + infos + warnings + "  </LogMessages>\r\n" : "") +
            "</DetectionResult>\r\n";
 }
+
+const std::wstring kSqlKey = L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL";
 
 constexpr char kTraceToStdout[] = "tune logging-trace console;flags logging-trace signature nostderr";
 
@@ -104,9 +118,7 @@ struct Outcome {
 class ConfiguredHostprobe : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(TestSupport::RegistryKeyExists(L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL",
-                                                    KEY_WOW64_32KEY))
-            << "prefix not clean";
+        ASSERT_FALSE(TestSupport::RegistryKeyExists(kSqlKey, KEY_WOW64_32KEY)) << "prefix not clean";
         ASSERT_TRUE(::CopyFileW(TestSupport::HostprobePath().c_str(), (dir.path() + L"hostprobe.exe").c_str(), TRUE));
     }
 
@@ -252,6 +264,138 @@ TEST_F(ConfiguredHostprobe, InitCommandsRunBeforeTheFilesAndPostInitCommandsAfte
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, Written("W", [](const DetectorLine& e) { return Signed(e, ""); }));
     EXPECT_EQ(run.report, Report(true));
+}
+
+TEST_F(ConfiguredHostprobe, FileAndLogScopeChannelsHoldEveryRecordAtExitAndLeaveTheReportAlone) {
+    Statements(
+        "hostprobe.config",
+        "<channel id=\"x.file\" type=\"file\" file=\"x.log\" flags=\"signature eol\"/>\n"
+        "<channel id=\"x.plain\" type=\"logscope\" prefix=\"plain\" compress=\"0\" flags=\"signature\" "
+        "level=\"warn\"/>\n"
+        "<channel id=\"x.gzip\" type=\"logscope\" prefix=\"gzip\" compress=\"1\" flags=\"signature\"/>\n"
+        "<channel id=\"x.packed\" type=\"logscope\" prefix=\"packed\" compress=\"2\" maxsize=\"300\" "
+        "flags=\"signature\"/>\n"
+        "<link id=\"x.file\" to=\"debugger\"/><link id=\"x.plain\" to=\"debugger\"/>\n"
+        "<link id=\"x.gzip\" to=\"debugger\"/><link id=\"x.packed\" to=\"debugger\"/>\n"
+        "<channel id=\"x.lost\" type=\"file\" file=\"missing\\lost.log\"/><link id=\"x.lost\" to=\"debugger\"/>\n");
+    const Outcome run = Run("tune logging-trace logscope prefix=trace compress=0;flags logging-trace signature");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(run.report, Report(true));
+    EXPECT_EQ(TestSupport::Contents(PathOf("x.log")), Lines("IW", "\r\n"));
+    EXPECT_EQ(TestSupport::Contents(PathOf("plain.0.log")), Lines("W"));
+    EXPECT_EQ(TestSupport::Gunzip(PathOf("gzip.0.log.gz")), Lines("IW"));
+    // The rotated files were compressed before the process ended, and no temporary is left.
+    std::vector<std::string> packed;
+    for (const std::string& name : TestSupport::FolderNames(dir.narrowPath())) {
+        if (name.compare(0, 7, "packed.") == 0) {
+            packed.push_back(name);
+        }
+    }
+    ASSERT_GE(packed.size(), 3u);
+    std::vector<std::string> names;
+    std::string text;
+    for (size_t n = packed.size(); n-- > 0;) {  // oldest first
+        const std::string name = "packed." + std::to_string(n) + (n != 0 ? ".log.gz" : ".log");
+        names.push_back(name);
+        text += (n != 0 ? TestSupport::Gunzip(PathOf(name)) : TestSupport::Contents(PathOf(name)))
+                    .value_or("<" + name + " unreadable>");
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(packed, names);
+    EXPECT_EQ(text, Lines("IW"));
+    // A file that cannot be opened costs its channel every record, each one reported.
+    const std::string trace = TestSupport::Contents(PathOf("trace.0.log")).value_or("");
+    const std::string lost = "C00000000: FileIo(" + PathOf("missing\\lost.log") + "): open failed. Error 2\n";
+    size_t reports = 0;
+    for (size_t at = trace.find(lost); at != std::string::npos; at = trace.find(lost, at + 1)) {
+        ++reports;
+    }
+    EXPECT_EQ(reports, 1 + kDetectorLines.size()) << trace;  // at the start, then once a record
+}
+
+TEST_F(ConfiguredHostprobe, FilesAndPostInitCommandsActAfterTheDriverTookTheDefaultChannelAndBeforeItsFirstRecord) {
+    // The driver makes the default channel "debugger" its collector right after Initialize. A
+    // channel retuned before that is taken back; one retuned after it keeps the detectors' lines
+    // from the report, and its file holds every one of them, the first included.
+    const std::string tune = "tune debugger file file=d.log;flags debugger signature";
+    const struct {
+        const char* where;
+        const char* config;
+        std::string init, postInit;
+        bool retunedByDriver;
+    } cases[] = {
+        {"file", "<channel id=\"debugger\" type=\"file\" file=\"d.log\" flags=\"signature\"/>\n", "", "", false},
+        {"LOGGING_INIT_CMD", nullptr, tune, "", true},
+        {"LOGGING_POST_INIT_CMD", nullptr, "", tune, false},
+    };
+    for (const auto& c : cases) {
+        c.config != nullptr ? Statements("timing.config", c.config)
+                            : void(std::remove(PathOf("timing.config").c_str()));
+        std::remove(PathOf("d.log").c_str());
+        const Outcome run = Run(c.init, c.postInit);
+        EXPECT_EQ(run.exitCode, 0u) << c.where;
+        EXPECT_EQ(run.report, Report(c.retunedByDriver)) << c.where;
+        EXPECT_EQ(TestSupport::Contents(PathOf("d.log")), c.retunedByDriver ? "" : Lines("IW")) << c.where;
+    }
+}
+
+TEST_F(ConfiguredHostprobe, EnvironmentCommandsMakeLogScopeChannelsAndFailedOnesAreTracedWhileTheRestRun) {
+    // The library's own messages go to a log-scope channel too; words that name no command and a
+    // "tune" without its file leave no trace, operations that fail trace their own message. The
+    // driver's retuning of "debugger" drops the first commands' link to it: linked again, once.
+    const Outcome run =
+        Run("tune logging-trace logscope prefix=trace compress=0;flags logging-trace signature;"
+            "tune cmd.init logscope prefix=init compress=0;flags cmd.init signature;bogus words;"
+            "link cmd.init cmd.none;link cmd.init debugger;tune cmd.x file",
+            "link cmd.init debugger;tune cmd.post logscope prefix=post;flags cmd.post signature eol;"
+            "link cmd.post debugger;default cmd.none");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(run.report, Report(true));
+    EXPECT_EQ(
+        TestSupport::Contents(PathOf("trace.0.log")),
+        Traced({"CreateChannel: cmd.init (logscope)", "LinkChannel: no such channel (to) cmd.none",
+                "CreateChannel: debugger (debugger)", "LinkChannel: cmd.init linked to debugger",
+                "CreateChannel: debugger (custom)", "Parsing configuration files: " + Folder() + "\\*.config",
+                "LinkChannel: cmd.init linked to debugger", "CreateChannel: cmd.post (logscope)",
+                "LinkChannel: cmd.post linked to debugger", "SetDefaultChannel: channel does not exist cmd.none"}));
+    EXPECT_EQ(TestSupport::Contents(PathOf("init.0.log")), Lines("IW"));
+    EXPECT_EQ(TestSupport::Gunzip(PathOf("post.0.log.gz")), Lines("IW", "\r\n"));
+    EXPECT_EQ(TestSupport::Contents(PathOf("cmd.x.log")), std::nullopt);
+}
+
+TEST_F(ConfiguredHostprobe, ShippedSampleKeepsADailyLogBesideTheProgramWithoutAComplaint) {
+    const std::string sample =
+        TestSupport::ReadFileBytes(TestSupport::ModuleDirectory() + L"samples\\hostprobe.config");
+    ASSERT_NE(sample, "");
+    File("hostprobe.config", sample);
+    // An instance key without values in the 32-bit view: its debug line reaches the file alone.
+    TestSupport::ScopedRegistryKey key(kSqlKey, KEY_WOW64_32KEY);
+    std::vector<DetectorLine> logged = kDetectorLines;
+    logged[1] = {'D', "[MSSQL Native] No values found in registry key (32-bit view)",
+                 "MsSql::NativeDetectionAddon::CheckMsSqlInRegistry"};
+    // Yesterday's log: the first record of the run still joins it before it becomes the backup.
+    File("hostprobe.log", "yesterday\r\n");
+    ASSERT_TRUE(TestSupport::SetMinutesSinceWrite(PathOf("hostprobe.log"), 2 * 24 * 60));
+    const Outcome run = Run(kTraceToStdout);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.out,
+              Traced({Start()[0], Start()[1], "Processing " + PathOf("hostprobe.config"),
+                      "CreateChannel: hostprobe-log (file)", "LinkChannel: hostprobe-log linked to debugger"}));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.report, Report(true, logged));
+    const std::regex stamp(
+        "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}[+-][0-9]{2}:[0-9]{2} [0-9]+ ");
+    const auto line = [](const DetectorLine& e) { return "<time> <tid> " + Signed(e, "", "\r\n"); };
+    const std::string all = Written("DIW", line, logged);
+    const size_t first = all.find('\n') + 1;
+    EXPECT_EQ(std::regex_replace(TestSupport::Contents(PathOf("hostprobe.log.bak")).value_or("<none>"), stamp,
+                                 "<time> <tid> "),
+              "yesterday\r\n" + all.substr(0, first));
+    EXPECT_EQ(
+        std::regex_replace(TestSupport::Contents(PathOf("hostprobe.log")).value_or("<none>"), stamp, "<time> <tid> "),
+        all.substr(first));
 }
 
 }  // namespace

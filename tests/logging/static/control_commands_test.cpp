@@ -13,6 +13,7 @@
 #include "logging/static/backend.h"
 #include "logging/static/manager_internal.h"
 #include "logging/static/trace_points.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -154,12 +155,12 @@ public:
 };
 
 TEST_F(ControlCommands, AReconfigurationTheBackendRefusesRepliesWithItsCode) {
-    Logging::RegisterBackendFactory(Logging::BACKEND_GATE,
-                                    [] { return std::shared_ptr<Logging::Backend>(std::make_shared<PickyBackend>()); });
+    const Logging::BackendFactory gate = Logging::RegisterBackendFactory(
+        Logging::BACKEND_GATE, [] { return std::shared_ptr<Logging::Backend>(std::make_shared<PickyBackend>()); });
     ASSERT_EQ(M().TuneChannel("cc.g", Logging::GateConfig()), 0);
     EXPECT_EQ(Cmd("level cc.g error"), "Error: unable to reconfigure channel: 12");
     M().RemoveChannel("cc.g");
-    Logging::RegisterBackendFactory(Logging::BACKEND_GATE, nullptr);
+    Logging::RegisterBackendFactory(Logging::BACKEND_GATE, gate);
 }
 
 TEST_F(ControlCommands, LinksAndRedirectionsAreSetAndRemovedLoopsRefused) {
@@ -251,6 +252,8 @@ std::string Tuned(const std::string& line) {
         text += " " + folder->Folder + "|" + folder->File + "|" + folder->Prefix + "|" + folder->Extension +
                 " files=" + std::to_string(folder->MaxFiles) + " age=" + std::to_string(folder->MaxAge) +
                 " max=" + std::to_string(folder->MaxSize) + " scan=" + std::to_string(folder->ScanPeriod);
+    } else if (auto* gate = dynamic_cast<Logging::GateConfig*>(built.get())) {
+        text += " " + gate->Server + ":" + std::to_string(gate->Port) + " filter=" + std::to_string(gate->Filter);
     } else if (auto* scope = dynamic_cast<Logging::LogScopeConfig*>(built.get())) {
         text += " " + scope->Folder + "|" + scope->Prefix + "|" + scope->Extension +
                 " max=" + std::to_string(scope->MaxSize) + " files=" + std::to_string(scope->MaxFiles) +
@@ -288,7 +291,9 @@ TEST_F(ControlCommands, TuneBuildsEachTypeFromItsDefaultsAndTheGivenKeys) {
         {"c logscope folder=x", "Error: invalid parameters"},
         {"c console maxSize=1", "Error: invalid parameters"},
         {"c custom", "Error: unable to tune channel: LOGGING_RC_UNSUPPORTED_BACKEND_TYPE"},
-        {"c gate", "Error: unable to tune channel: LOGGING_RC_UNSUPPORTED_BACKEND_TYPE"},
+        {"c gate", "gate level=2 flags=0x1000f4 :0 filter=1"},
+        {"c gate server=127.0.0.1 port=0x5e24", "gate level=2 flags=0x1000f4 127.0.0.1:24100 filter=1"},
+        {"c gate port=24100 filter=0", "Error: invalid parameters"},
         {"c bogus", "Error: unable to tune channel: LOGGING_RC_UNSUPPORTED_BACKEND_TYPE"},
     };
     for (const auto& [line, expected] : cases) {
@@ -304,6 +309,13 @@ TEST_F(ControlCommands, TuneAppliesTheConfigurationOrRepliesWithTheManagersCode)
     EXPECT_EQ(Cmd("tune cc#a console"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune panic null"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune cc.a file"), "Error: invalid file name");
+    // A gate without its receiver's address cannot open.
+    EXPECT_EQ(Cmd("tune cc.g gate port=24100"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
+    EXPECT_EQ(Cmd("tune cc.g gate server=127.0.0.1 port=9"), "ok");
+    EXPECT_EQ(Cmd("config cc.g"),
+              "name=cc.g,type=gate,enabled=yes,level=INFORMATION,flags=OF_DUMPERROR | OF_NOLF,msgprefix=,"
+              "redirect=<not redirected>,links=<no links>,server=127.0.0.1,port=9,serial=0,minPort=24100,"
+              "maxPort=24300,filter=1");
 }
 
 TEST_F(ControlCommands, TuneMakesFileWritingChannelsWhosePropertiesShowInConfig) {
@@ -322,6 +334,54 @@ TEST_F(ControlCommands, TuneMakesFileWritingChannelsWhosePropertiesShowInConfig)
     EXPECT_EQ(Cmd("prop cc.f maxFiles"), "maxFiles=3");
     EXPECT_EQ(Cmd("prop cc.f extension"), "extension=txt");
     EXPECT_EQ(Cmd("delete re:cc\\.[sf]"), "ok");
+}
+
+TEST_F(ControlCommands, TuneMakesFileAndLogScopeChannelsThatWriteTheirRecords) {
+    const TestSupport::TempDir dir;
+    const std::string folder = dir.narrowPath();
+    const std::string home = Logging::Platform::ExecutableDirectory();
+    const std::string routes = ",msgprefix=,redirect=<not redirected>,links=<no links>,";
+    EXPECT_EQ(Cmd("tune cc.f file file=" + folder + "f.log maxSize=12 append=0"), "ok");
+    EXPECT_EQ(Cmd("flags cc.f signature"), "ok");
+    EXPECT_EQ(Cmd("config cc.f"), "name=cc.f,type=file,enabled=yes,level=INFORMATION,flags=OF_SIGNATURE" + routes +
+                                      "append=0,active=1,oneday=0,maxSize=12,file=" + folder + "f.log,homeDir=" + home +
+                                      ",number-of-logs=2");
+    EXPECT_EQ(Cmd("prop cc.f file=other.log"), "Error: unable to set property: LOGGING_RC_READ_ONLY");
+    LogTo("cc.f", Logging::INFORMATION);  // "I00000000: x\n" is 14 bytes: over the limit, rotated
+    EXPECT_EQ(Cmd("prop cc.f maxSize=0x20"), "ok");
+    LogTo("cc.f", Logging::WARNING);
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"f.log.bak"), "I00000000: x\n");
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"f.log"), "W00000000: x\n");
+
+    // "tune" names no folder for a log-scope channel: its files go beside the program.
+    const std::string prefix = "cc-tune-" + std::to_string(::GetCurrentProcessId());
+    struct Cleanup {
+        std::string base;
+        ~Cleanup() {
+            for (const char* end : {".0.log", ".1.log", ".0.log.gz"}) {
+                std::remove((base + end).c_str());
+            }
+        }
+    } const cleanup{home + "\\" + prefix};
+    EXPECT_EQ(Cmd("tune cc.s logscope prefix=" + prefix + " maxSize=16 maxFiles=2 compress=0"), "ok");
+    EXPECT_EQ(Cmd("flags cc.s signature"), "ok");
+    EXPECT_EQ(Cmd("config cc.s"), "name=cc.s,type=logscope,enabled=yes,level=INFORMATION,flags=OF_SIGNATURE" + routes +
+                                      "folder=,prefix=" + prefix +
+                                      ",extension=log,maxSize=16,maxFiles=2,number-of-logs=2,compress=0,oneday=0,"
+                                      "homeDir=" +
+                                      home + "\\,currentFile=" + cleanup.base +
+                                      ".0.log,maxBuffer=0,numRelocations=0,queued=0,readLog=0");
+    EXPECT_EQ(Cmd("prop cc.s compress=1"), "Error: unable to set property: LOGGING_RC_READ_ONLY");
+    // The second record crosses the limit and ends the file; each is on disk when the call returns.
+    for (int i = 0; i < 3; ++i) {
+        LogTo("cc.s", Logging::CRITICAL_ERROR);
+    }
+    EXPECT_EQ(TestSupport::ReadFileBytes(TestSupport::Widen(cleanup.base + ".1.log")), "C00000000: x\nC00000000: x\n");
+    EXPECT_EQ(TestSupport::ReadFileBytes(TestSupport::Widen(cleanup.base + ".0.log")), "C00000000: x\n");
+    // Tuned again as gzip from the defaults of the type, the channel starts a gzip file of its own.
+    EXPECT_EQ(Cmd("tune cc.s logscope prefix=" + prefix), "ok");
+    EXPECT_EQ(Cmd("prop cc.s currentFile"), "currentFile=" + cleanup.base + ".0.log.gz");
+    EXPECT_EQ(Cmd("delete cc.s"), "ok");
 }
 
 TEST_F(ControlCommands, ACommandListRunsEachCommandInTurn) {

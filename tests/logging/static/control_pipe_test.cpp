@@ -15,6 +15,7 @@
 #include "logging/static/manager_internal.h"
 #include "logging/static/trace_record.h"
 #include "support/log_capture.h"
+#include "support/udp_peer.h"
 
 namespace {
 
@@ -97,6 +98,12 @@ TEST(ControlWorker, StartsWithThePipeTracesItsStartAndEndsAtRelease) {
     EXPECT_NE(std::find(texts.begin(), texts.end(), "I00000000: Worker thread started. NetListener=no ControlPipe=yes"),
               texts.end());
     EXPECT_EQ(Request("default"), Reply("name=debugger"));
+    // Another socket that knows the port cannot stop the worker.
+    TestSupport::UdpPeer stranger;
+    stranger.SendTo(port, std::vector<uint8_t>{'e', 'x', 'i', 't'});
+    stranger.SendTo(port, std::vector<uint8_t>{'f', 'a', 't', 'a', 'l'});
+    EXPECT_EQ(Request("default"), Reply("name=debugger"));
+    EXPECT_TRUE(Logging::ControlWorkerRunning());
     ASSERT_TRUE(M().Release(cookie));
     EXPECT_FALSE(Logging::ControlWorkerRunning());
     DWORD error = 0;

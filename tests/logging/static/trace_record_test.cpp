@@ -184,6 +184,33 @@ TEST_F(TraceRecordTest, ErrorRecordsAreRenderedByTheHostsHookShortUnlessDumpErro
     SetErrorFormatter(nullptr);
 }
 
+TEST_F(TraceRecordTest, ReceivedLinesStandAsSentWithTheSendersTimeAndThread) {
+    const std::string sent = "W00000000: {pid} \x1b[1;31mred\x1b[0m";
+    const auto received = [&](const char* stamp) {
+        record.SetRendered("main", WARNING, 1, 2, sent.data(), sent.size());
+        record.SetReceivedStamps(stamp, 99);
+    };
+    received("2023-01-02 03:04:05:006 ");
+    // The receiver's prefix, signature and colour handling do not touch it; only the line end
+    // is its own. The process id is the receiver's: none travels.
+    EXPECT_EQ(Line(record, kDefaultOutputFlags | OF_PID, "[p] ", true),
+              "2023-01-02T03:04:05:006+02:00 (1234) 99 " + sent + "\r\n");
+    EXPECT_EQ(Line(record, OF_TIMESTAMP | OF_TID | OF_NOLF), "2023-01-02 03:04:05:006 99 " + sent);
+    EXPECT_EQ(Line(record, OF_TIMESTAMP), "2023-01-02 03:04:05:006 " + sent + "\n");
+    EXPECT_EQ(record.BuildLine(OF_NOLF, "{date}", false), sent) << "a prefix never applies";
+    EXPECT_EQ(record.MessageText(0), sent);
+    // A stamp in no known shape is shown as it came, with or without the zone.
+    received("yesterday ");
+    EXPECT_EQ(Line(record, OF_TIMESTAMP | OF_TZD | OF_NOLF), "yesterday " + sent);
+    EXPECT_EQ(Line(record, OF_TIMESTAMP | OF_NOLF), "yesterday " + sent);
+    received("2023-01-02 03:04:05:006");  // the blank is the line's own
+    EXPECT_EQ(Line(record, OF_TIMESTAMP | OF_NOLF), "2023-01-02 03:04:05:006 " + sent);
+    // A line at the limit still gets its line end.
+    const std::string longest(TraceRecord::kMaxTextLength, 'x');
+    record.SetRendered("main", INFORMATION, 0, 0, longest.data(), longest.size());
+    EXPECT_EQ(Line(record, OF_NATIVE_EOL), longest + "\r\n");
+}
+
 TEST(LineFormat, ZoneSuffixesTimestampsUtf8AndColourSequences) {
     const std::pair<int32_t, const char*> zones[] = {{120, "+02:00"}, {0, "+00:00"},   {-210, "-03:30"},
                                                      {345, "+05:45"}, {-30, "-00:30"}, {840, "+14:00"}};
@@ -195,6 +222,13 @@ TEST(LineFormat, ZoneSuffixesTimestampsUtf8AndColourSequences) {
     EXPECT_EQ(std::string(out, FormatTimestamp(out, t, "+01:00")), "0987-01-02T03:04:05:006+01:00 ");
     t.year = 12345;
     EXPECT_EQ(std::string(out, FormatTimestamp(out, t, nullptr)), "12345-01-02 03:04:05:006 ");
+    Platform::LocalTime parsed;
+    EXPECT_TRUE(ParseTimestamp("0987-01-02 03:04:05:006 ", parsed));
+    EXPECT_EQ(std::string(out, FormatTimestamp(out, parsed, "+01:00")), "0987-01-02T03:04:05:006+01:00 ");
+    for (const char* bad : {"0987-01-02T03:04:05:006", "0987-01-02 03:04:05:06 ", "0987-01-02 03:04:05:006  ",
+                            "0987-01-02 03-04:05:006", "987-01-02 03:04:05:0066", ""}) {
+        EXPECT_FALSE(ParseTimestamp(bad, parsed)) << bad;
+    }
     // UTF-8 keeps lone surrogates and stops before a character that does not fit.
     EXPECT_EQ(std::string(out, EncodeUtf8(L"\xD800x", out, sizeof out)), "\xED\xA0\x80x");
     EXPECT_EQ(EncodeUtf8(L"ab\u20ac", out, 4), 2u);

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <regex>
 
 #include "logging/common/platform.h"
 #include "logging/logging_manager.h"
 #include "support/junction.h"
+#include "support/time_zone.h"
 #include "tests/logging/log_file_helpers.h"
 
 namespace {
@@ -68,17 +71,22 @@ TEST(FileBackend, RotatesIntoTheBackupOnlyOnceARecordTakesTheFileOverMaxSize) {
     }
 }
 
-TEST(FileBackend, FileFromAnotherDayRotatesAfterTheFirstRecordOnlyWithOneday) {
-    for (const bool oneday : {false, true}) {
+TEST(FileBackend, FileOfAnEarlierLocalDayRotatesAfterTheFirstRecordOnlyWithOneday) {
+    const TestSupport::MiddayTimeZone zone;
+    const int64_t midnight = zone.Midnight();
+    // The last second of yesterday and the first of today, local time.
+    const std::tuple<bool, int64_t, bool> cases[] = {
+        {false, midnight - 1, false}, {true, midnight - 1, true}, {true, midnight, false}};
+    for (const auto& [oneday, written, rotates] : cases) {
         TestSupport::TempDir dir;
         const std::string path = dir.narrowPath() + "day.log";
-        TestSupport::SetContents(path, "yesterday\n");
-        ASSERT_TRUE(TestSupport::SetMinutesSinceWrite(path, 2 * 24 * 60));
+        TestSupport::SetContents(path, "earlier\n");
+        ASSERT_TRUE(TestSupport::SetWriteTime(path, written));
         FileChannel channel("fb.day", path, 0xFFFFFFFF, oneday);
         LogLine("fb.day", "today");
         LogLine("fb.day", "later");
-        EXPECT_EQ(Contents(path), oneday ? "later\n" : "yesterday\ntoday\nlater\n") << oneday;
-        EXPECT_EQ(Contents(path + ".bak"), oneday ? TestSupport::FileBytes("yesterday\ntoday\n") : std::nullopt);
+        EXPECT_EQ(Contents(path), rotates ? "later\n" : "earlier\ntoday\nlater\n") << oneday << " " << written;
+        EXPECT_EQ(Contents(path + ".bak"), rotates ? TestSupport::FileBytes("earlier\ntoday\n") : std::nullopt);
     }
 }
 

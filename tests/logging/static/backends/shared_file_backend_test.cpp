@@ -64,12 +64,12 @@ Logging::SharedFileConfig SharedFile(const std::string& file, uint32_t maxSize, 
 // Each writer appends records "p<id> r<n>"; what is left in ".bak" and the file must be, per
 // writer, its latest records in order, each once and whole. With one rotation that is all of them.
 TEST(SharedFileProcesses, WritersLeaveTheirLatestRecordsInOrderAndWhole) {
-    // Lines of about 62 bytes: 20,000 of them cross 756,000 once; 20,000 cross 100,000 a dozen times.
+    // Lines of about 62 bytes: 20,000 of them cross 756,000 once; 40,000 cross 100,000 two dozen times.
     const struct {
         int writers, count;
         uint32_t maxSize;
         size_t left;  // at least this many records per writer
-    } cases[] = {{2, 10000, 756000, 10000}, {4, 5000, 100000, 0}};
+    } cases[] = {{2, 10000, 756000, 10000}, {4, 10000, 100000, 0}};
     for (const auto& c : cases) {
         TestSupport::TempDir dir;
         const std::string file = dir.narrowPath() + "shared.log";

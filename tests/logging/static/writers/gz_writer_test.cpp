@@ -17,7 +17,9 @@
 #include "logging/result_codes.h"
 #include "logging/static/writers/fake_owner.h"
 #include "logging/static/writers/gz_files.h"
+#include "support/file_state.h"
 #include "support/log_capture.h"
+#include "support/time_zone.h"
 
 namespace {
 
@@ -374,32 +376,38 @@ TEST_F(GzFiles, SizeLimitIsCheckedAtChunkEnds) {
     }
 }
 
-TEST_F(GzFiles, DayChangeRotatesBeforeTheFirstBatchOfTheNewDay) {
+TEST_F(GzFiles, DayChangeRotatesAtTheFirstChunkEndOfTheNewDay) {
     config.OneDay = true;
-    auto writer = Open();
-    Write(*writer, Records(10));
-    writer.reset();
-    {  // the file was last written two days ago
-        Common::UniqueFileHandle file(
-            ::CreateFileW(Path(0).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        FILETIME now;
-        ::GetSystemTimeAsFileTime(&now);
-        ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
-        time.QuadPart -= 2ull * 24 * 3600 * 10000000;
-        const FILETIME past{time.LowPart, time.HighPart};
-        ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &past));
+    const TestSupport::MiddayTimeZone zone;
+    const int64_t midnight = zone.Midnight();
+    // The file was last written in the last second of yesterday or the first of today, local time.
+    for (const int64_t written : {midnight - 1, midnight}) {
+        const bool yesterday = written < midnight;
+        NewFolder();
+        owner.rotations = 0;
+        auto writer = Open();
+        Write(*writer, Records(10));
+        writer.reset();
+        ASSERT_TRUE(TestSupport::SetWriteTime(home + "t.0.log.gz", written));
+        writer = Open();
+        Write(*writer, Records(5, 100, 10));  // the chunk is still empty: it joins the old file
+        EXPECT_EQ(owner.rotations, 0);
+        Write(*writer, Records(5, 100, 15));
+        EXPECT_EQ(owner.rotations, yesterday ? 1 : 0);
+        Write(*writer, Records(5, 100, 20));
+        writer->Flush();
+        EXPECT_EQ(owner.rotations, yesterday ? 1 : 0);
+        writer.reset();
+        if (yesterday) {
+            EXPECT_EQ(MemberTexts(ReadComplete(1)),
+                      (std::vector<std::string>{Join(Records(10)), Join(Records(5, 100, 10))}));
+            EXPECT_EQ(MemberTexts(ReadComplete(0)), (std::vector<std::string>{Join(Records(10, 100, 15)), ""}));
+        } else {
+            EXPECT_EQ(MemberTexts(ReadComplete(0)),
+                      (std::vector<std::string>{Join(Records(10)), Join(Records(15, 100, 10)), ""}));
+            EXPECT_FALSE(Exists(1));
+        }
     }
-    writer = Open();
-    Write(*writer, Records(5, 100, 10));  // the chunk is still empty: it joins the old file
-    EXPECT_EQ(owner.rotations, 0);
-    Write(*writer, Records(5, 100, 15));
-    EXPECT_EQ(owner.rotations, 1);
-    Write(*writer, Records(5, 100, 20));
-    writer->Flush();
-    EXPECT_EQ(owner.rotations, 1);
-    writer.reset();
-    EXPECT_EQ(MemberTexts(ReadComplete(1)), (std::vector<std::string>{Join(Records(10)), Join(Records(5, 100, 10))}));
-    EXPECT_EQ(MemberTexts(ReadComplete(0)), (std::vector<std::string>{Join(Records(10, 100, 15)), ""}));
 }
 
 // ---- Reading ----

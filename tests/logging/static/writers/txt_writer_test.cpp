@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <map>
 #include <memory>
 #include <thread>
 
 #include "logging/channel_config.h"
 #include "logging/static/writers/background_compressor.h"
+#include "support/time_zone.h"
 #include "tests/logging/log_file_helpers.h"
 
 namespace {
@@ -159,17 +162,22 @@ TEST(TxtWriter, FilesEndWithTheRecordThatReachesMaxSize) {
     }
 }
 
-TEST(TxtWriter, FileOfAnotherDayRotatesBeforeTheBatchOnlyWithOneday) {
-    for (const bool oneday : {false, true}) {
+TEST(TxtWriter, FileOfAnEarlierLocalDayRotatesBeforeTheBatchOnlyWithOneday) {
+    const TestSupport::MiddayTimeZone zone;
+    const int64_t midnight = zone.Midnight();
+    // The last second of yesterday and the first of today, local time.
+    const std::tuple<bool, int64_t, bool> cases[] = {
+        {false, midnight - 1, false}, {true, midnight - 1, true}, {true, midnight, false}};
+    for (const auto& [oneday, written, rotates] : cases) {
         Writer writer(0xFFFFFFFF, 3, 0, oneday);
-        TestSupport::SetContents(writer.Home() + "t.0.log", "yesterday\n");
-        ASSERT_TRUE(TestSupport::SetMinutesSinceWrite(writer.Home() + "t.0.log", 2 * 24 * 60));
+        TestSupport::SetContents(writer.Home() + "t.0.log", "earlier\n");
+        ASSERT_TRUE(TestSupport::SetWriteTime(writer.Home() + "t.0.log", written));
         ASSERT_EQ(writer->Open(), 0u);
         writer.Write({"today\n"});
         writer.Write({"later\n"});
-        const Files expected = oneday ? Files{{"t.0.log", "today\nlater\n"}, {"t.1.log", "yesterday\n"}}
-                                      : Files{{"t.0.log", "yesterday\ntoday\nlater\n"}};
-        EXPECT_EQ(writer.Contents(), expected) << oneday;
+        const Files expected = rotates ? Files{{"t.0.log", "today\nlater\n"}, {"t.1.log", "earlier\n"}}
+                                       : Files{{"t.0.log", "earlier\ntoday\nlater\n"}};
+        EXPECT_EQ(writer.Contents(), expected) << oneday << " " << written;
     }
 }
 
