@@ -158,7 +158,9 @@ def build_rows(table):
     else:
         table.row("gate back-end to a receiver process", 1, "records/s with zero loss", rate(table.get("gate.rps")),
                   "—", "—")
-        table.row("", "", "loss at twice that rate", f"{100 * table.get('gate.loss2x'):.2f} %", "—", "—")
+        table.row("", "", "loss at twice that rate", f"{100 * table.get('gate.loss2x'):.1f} %", "—", "—")
+        if table.get("gate.sender.rps") is not None:
+            table.row("", "", "records/s sent, unpaced", rate(table.get("gate.sender.rps")), "—", "—")
     run, floor = table.get("run.hostprobe.ms"), table.get("run.floor.ms")
     if run is None or floor is None:
         table.na("hostprobe run vs its system-call floor", 1, "wall ms", "not measured")
