@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "bench/log_workload.h"
 #include "logging/channel_config.h"
@@ -37,21 +36,17 @@ bool Run(const char* key, const char* channel, const Logging::ChannelConfig& con
         if (!selected(prefix)) {
             continue;
         }
-        std::vector<Bench::Figures> runs;
-        uint64_t bytes = 0;
-        for (int repeat = 0; repeat < Bench::kRepeats; ++repeat) {
-            if (manager.TuneChannel(channel, config) != 0) {
-                std::fprintf(stderr, "cannot set up the channel %s\n", channel);
-                return false;
-            }
-            runs.push_back(Bench::RunWorkload(
-                threads, records, Bench::kWarmUp, clock, [channel](int t, uint64_t i) { Emit(channel, t, i); },
-                [] { Logging::FlushAllChannels(); }));
-            bytes = folder.Bytes();
-            manager.RemoveChannel(channel);
-            folder.Empty();
+        if (manager.TuneChannel(channel, config) != 0) {
+            std::fprintf(stderr, "cannot set up the channel %s\n", channel);
+            return false;
         }
-        Bench::PrintFigures(prefix, Bench::Median(runs));
+        const Bench::Figures figures = Bench::RunWorkload(
+            threads, records, Bench::kWarmUp, clock, [channel](int t, uint64_t i) { Emit(channel, t, i); },
+            [] { Logging::FlushAllChannels(); });
+        const uint64_t bytes = folder.Bytes();
+        manager.RemoveChannel(channel);
+        folder.Empty();
+        Bench::PrintFigures(prefix, figures);
         Bench::PrintFigure(prefix + ".mib", static_cast<double>(bytes) / (1024.0 * 1024.0));
     }
     return true;

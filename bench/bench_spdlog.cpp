@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <spdlog/async.h>
 #include <spdlog/async_logger.h>
@@ -72,14 +71,10 @@ void Run(const char* key, Mode mode, uint64_t records, const Bench::Folder& fold
         if (!selected(prefix)) {
             continue;
         }
-        std::vector<Bench::Figures> runs;
-        uint64_t bytes = 0;
-        for (int repeat = 0; repeat < Bench::kRepeats; ++repeat) {
-            runs.push_back(RunOnce(mode, threads, records, folder, clock));
-            bytes = folder.Bytes();
-            folder.Empty();
-        }
-        Bench::PrintFigures(prefix, Bench::Median(runs));
+        const Bench::Figures figures = RunOnce(mode, threads, records, folder, clock);
+        const uint64_t bytes = folder.Bytes();
+        folder.Empty();
+        Bench::PrintFigures(prefix, figures);
         Bench::PrintFigure(prefix + ".mib", static_cast<double>(bytes) / (1024.0 * 1024.0));
     }
 }

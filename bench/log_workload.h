@@ -101,29 +101,6 @@ struct Figures {
     double onDiskSeconds = 0;  // from the first record until the drain returned
 };
 
-// Another engineer's build on the same two cores moves a single run's tail latencies by a
-// fifth; each configuration is therefore run this many times and its figures are the median
-// of each figure over the runs.
-constexpr int kRepeats = 3;
-
-inline Figures Median(std::vector<Figures> runs) {
-    const auto median = [&runs](double Figures::*field) {
-        std::vector<double> values;
-        for (const Figures& run : runs) {
-            values.push_back(run.*field);
-        }
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    };
-    Figures figures = runs.front();
-    figures.recordsPerSecond = median(&Figures::recordsPerSecond);
-    figures.p50Ns = median(&Figures::p50Ns);
-    figures.p99Ns = median(&Figures::p99Ns);
-    figures.p999Ns = median(&Figures::p999Ns);
-    figures.onDiskSeconds = median(&Figures::onDiskSeconds);
-    return figures;
-}
-
 inline void PrintFigures(const std::string& key, const Figures& figures) {
     PrintFigure(key + ".rps", figures.recordsPerSecond);
     PrintFigure(key + ".p50", figures.p50Ns);

@@ -4,12 +4,14 @@
     scripts/bench_table.py figures.txt
 
 figures.txt holds the "<key> <value>" lines the benchmark programs print (see
-bench/README.md); other lines are ignored. A comparison whose figures are missing is shown as
-"n/a" with the reason the run left in "missing.<name> <reason>" lines.
+bench/README.md); other lines are ignored. A key given several times (one line per round of
+a repeated benchmark) stands for the median of its values. A comparison whose figures are
+missing is shown as "n/a" with the reason the run left in "missing.<name> <reason>" lines.
 """
 import datetime
 import os
 import re
+import statistics
 import subprocess
 import sys
 
@@ -18,7 +20,7 @@ MISSING = re.compile(r"^missing\.([a-z]+) (.*)$")
 
 
 def read(path):
-    figures, missing = {}, {}
+    values, missing = {}, {}
     with open(path, encoding="utf-8") as lines:
         for line in lines:
             line = line.rstrip("\r\n")
@@ -28,8 +30,8 @@ def read(path):
                 continue
             match = FIGURE.match(line)
             if match:
-                figures[match.group(1)] = float(match.group(2))
-    return figures, missing
+                values.setdefault(match.group(1), []).append(float(match.group(2)))
+    return {key: statistics.median_low(runs) for key, runs in values.items()}, missing
 
 
 def machine():

@@ -39,12 +39,16 @@ x86_64-w64-mingw32-objcopy --strip-all "$build/hostprobe_floor.exe" "$results/sh
 echo "exe.stripped.bytes $(stat -c %s "$results/shipped/hostprobe.exe")" >>"$figures"
 
 run "$build/bench_logging.exe"
-run "$build/bench_log_files.exe"
-if [ -e "$build/bench_spdlog.exe" ]; then
-  run "$build/bench_spdlog.exe"
-else
+# Each file output and its spdlog counterpart run one after the other, in three rounds: a
+# change of the machine's load then meets both sides, and the table takes the medians.
+[ -e "$build/bench_spdlog.exe" ] ||
   echo "missing.spdlog spdlog headers not installed: scripts/install-bench-deps.sh" >>"$figures"
-fi
+for round in 1 2 3; do
+  for pair in "logscope.plain spdlog.async" "logscope.gzip spdlog.sync" "file spdlog.flush"; do
+    run "$build/bench_log_files.exe" "${pair% *}"
+    [ ! -e "$build/bench_spdlog.exe" ] || run "$build/bench_spdlog.exe" "${pair#* }"
+  done
+done
 run "$build/bench_gz_writer.exe"
 if [ -e "$build/bench_gate.exe" ]; then
   run "$build/bench_gate.exe"
