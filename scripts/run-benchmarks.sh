@@ -42,7 +42,7 @@ run "$build/bench_logging.exe"
 # Each file output and its spdlog counterpart run one after the other, in three rounds: a
 # change of the machine's load then meets both sides, and the table takes the medians.
 [ -e "$build/bench_spdlog.exe" ] ||
-  echo "missing.spdlog spdlog headers not installed: scripts/install-bench-deps.sh" >>"$figures"
+  echo "missing.spdlog no spdlog headers" >>"$figures"
 for round in 1 2 3; do
   for pair in "logscope.plain spdlog.async" "logscope.gzip spdlog.sync" "file spdlog.flush"; do
     run "$build/bench_log_files.exe" "${pair% *}"
