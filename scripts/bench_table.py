@@ -55,8 +55,10 @@ def machine():
 def rate(value):
     if value >= 1e6:
         return f"{value / 1e6:.2f} M"
-    if value >= 1e3:
+    if value >= 1e4:
         return f"{value / 1e3:.0f} k"
+    if value >= 1e3:
+        return f"{value / 1e3:.1f} k"
     return f"{value:.0f}"
 
 
