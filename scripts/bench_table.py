@@ -226,7 +226,9 @@ def goals(table):
 def main():
     figures, missing = read(sys.argv[1])
     model, cores, wine = machine()
-    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    # When the figures were taken: the end of the run that wrote them.
+    when = datetime.datetime.fromtimestamp(os.path.getmtime(sys.argv[1]), datetime.timezone.utc)
+    when = when.strftime("%Y-%m-%d %H:%M UTC")
     table = Table(figures, missing)
     build_rows(table)
     print(f"hostprobe benchmarks, {when}: {model}, {cores} cores, {wine}; one run of `make bench`")
