@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; does nothing when they are present.
+# Installs the Debian packages the build and the tests need, or the packages named as
+# arguments; does nothing when they are present.
+#   scripts/install-deps.sh [package...]
 set -euo pipefail
-packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine64 cmake ninja-build googletest python3 make locales)
+if [ $# -gt 0 ]; then
+  packages=("$@")
+else
+  packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine64 cmake ninja-build googletest python3 make locales)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
