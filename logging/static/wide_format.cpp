@@ -32,12 +32,12 @@ enum class Argument {
 
 // Flags, width and precision longer than this are no format we write; such a conversion is
 // taken as unknown.
-constexpr size_t kMaxSpecLength = 32;
+constexpr size_t kMaxDirectiveLength = 32;
 
 struct Conversion {
     Argument argument = Argument::Unknown;
-    const char* spec = nullptr;  // flags, width and precision as written, "*" kept
-    size_t specLength = 0;
+    const char* directive = nullptr;  // flags, width and precision as written, "*" kept
+    size_t directiveLength = 0;
     int stars = 0;              // how many of width and precision are "*"
     const char* length = "";    // the length modifier for the runtime's printf
     char letter = '\0';         // the conversion character for the runtime's printf
@@ -89,7 +89,7 @@ const char* IntegerLength(Length length) {
 Conversion Parse(const char* percent) {
     Conversion c;
     const char* p = percent + 1;
-    c.spec = p;
+    c.directive = p;
     while (IsFlag(*p)) {
         ++p;
     }
@@ -112,7 +112,7 @@ Conversion Parse(const char* percent) {
             }
         }
     }
-    c.specLength = static_cast<size_t>(p - c.spec);
+    c.directiveLength = static_cast<size_t>(p - c.directive);
 
     Length length = Length::None;
     switch (*p) {
@@ -162,7 +162,7 @@ Conversion Parse(const char* percent) {
             break;
         default: break;
     }
-    if (*p == '\0' || c.specLength > kMaxSpecLength) {
+    if (*p == '\0' || c.directiveLength > kMaxDirectiveLength) {
         c.end = p;
         return c;
     }
@@ -236,12 +236,12 @@ private:
 
 // One conversion of the runtime's printf, its width and precision arguments already read.
 template <typename Value>
-void PrintNarrow(Output& output, const char* spec, const int* stars, int starCount, Value value) {
+void PrintNarrow(Output& output, const char* directive, const int* stars, int starCount, Value value) {
     const auto print = [&](char* buffer, size_t size) {
         switch (starCount) {
-            case 0: return std::snprintf(buffer, size, spec, value);
-            case 1: return std::snprintf(buffer, size, spec, stars[0], value);
-            default: return std::snprintf(buffer, size, spec, stars[0], stars[1], value);
+            case 0: return std::snprintf(buffer, size, directive, value);
+            case 1: return std::snprintf(buffer, size, directive, stars[0], value);
+            default: return std::snprintf(buffer, size, directive, stars[0], stars[1], value);
         }
     };
     char local[256];
@@ -281,7 +281,7 @@ size_t ReadNumber(const char*& p) {
 // left-justified, a negative "*" precision none at all.
 WideLayout ReadLayout(const Conversion& c, const int* stars) {
     WideLayout layout;
-    const char* p = c.spec;
+    const char* p = c.directive;
     int star = 0;
     for (; IsFlag(*p); ++p) {
         layout.left |= *p == '-';
@@ -342,26 +342,30 @@ void Render(Output& output, const Conversion& c, Arguments& args) {
     for (int i = 0; i < c.stars; ++i) {
         stars[i] = va_arg(args.list, int);
     }
-    char spec[kMaxSpecLength + 8];
-    spec[0] = '%';
-    std::memcpy(spec + 1, c.spec, c.specLength);
+    char narrowFormat[kMaxDirectiveLength + 8];
+    narrowFormat[0] = '%';
+    std::memcpy(narrowFormat + 1, c.directive, c.directiveLength);
     const size_t lengthSize = std::strlen(c.length);
-    std::memcpy(spec + 1 + c.specLength, c.length, lengthSize);
-    spec[1 + c.specLength + lengthSize] = c.letter;
-    spec[2 + c.specLength + lengthSize] = '\0';
+    std::memcpy(narrowFormat + 1 + c.directiveLength, c.length, lengthSize);
+    narrowFormat[1 + c.directiveLength + lengthSize] = c.letter;
+    narrowFormat[2 + c.directiveLength + lengthSize] = '\0';
 
     switch (c.argument) {
         case Argument::Percent: output.Bytes("%", 1); break;
-        case Argument::Int: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, int)); break;
-        case Argument::Long: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, long)); break;
-        case Argument::LongLong: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, long long)); break;
-        case Argument::IntMax: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, intmax_t)); break;
-        case Argument::Size: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, size_t)); break;
-        case Argument::PtrDiff: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, ptrdiff_t)); break;
-        case Argument::Double: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, double)); break;
-        case Argument::LongDouble: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, long double)); break;
-        case Argument::Pointer: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, void*)); break;
-        case Argument::NarrowString: PrintNarrow(output, spec, stars, c.stars, va_arg(args.list, const char*)); break;
+        case Argument::Int: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, int)); break;
+        case Argument::Long: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, long)); break;
+        case Argument::LongLong: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, long long)); break;
+        case Argument::IntMax: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, intmax_t)); break;
+        case Argument::Size: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, size_t)); break;
+        case Argument::PtrDiff: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, ptrdiff_t)); break;
+        case Argument::Double: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, double)); break;
+        case Argument::LongDouble:
+            PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, long double));
+            break;
+        case Argument::Pointer: PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, void*)); break;
+        case Argument::NarrowString:
+            PrintNarrow(output, narrowFormat, stars, c.stars, va_arg(args.list, const char*));
+            break;
         case Argument::Count: va_arg(args.list, void*); break;
         case Argument::WideString:
             PrintWideString(output, ReadLayout(c, stars), va_arg(args.list, const wchar_t*));
