@@ -15,7 +15,9 @@
 #include "core/common/handles.h"
 #include "logging/static/manager_internal.h"
 #include "support/file_state.h"
+#include "support/junction.h"
 #include "support/log_capture.h"
+#include "support/process.h"
 
 namespace TestSupport {
 
@@ -95,6 +97,27 @@ inline size_t ErrorsContaining(const LogCapture& capture, const std::string& par
 inline std::string HostLink() {
     const char* link = std::getenv("HP_TEST_LINK");
     return link != nullptr ? link : "";
+}
+
+// A link "logs" where a log directory should be, to a folder "elsewhere" that holds a file
+// "keep": a junction in `dir`, or where none can be made (Wine answers ERROR_NOT_SUPPORTED)
+// the fixture's host-side link. `logs` is empty when there is neither.
+struct LinkedFolder {
+    std::string logs;
+    std::string target;
+    bool junction = false;
+};
+
+inline LinkedFolder MakeLinkedFolder(const std::string& dir) {
+    LinkedFolder folder{dir + "logs", dir + "elsewhere", false};
+    ::CreateDirectoryA(folder.target.c_str(), nullptr);
+    SetContents(folder.target + "\\keep", "");
+    folder.junction = MakeJunction(Widen(folder.logs), Widen(folder.target));
+    if (!folder.junction) {
+        folder.logs = HostLink();
+        folder.target = folder.logs.substr(0, folder.logs.find_last_of('\\')) + "\\target";
+    }
+    return folder;
 }
 
 }  // namespace TestSupport

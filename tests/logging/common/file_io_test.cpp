@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "logging/result_codes.h"
-#include "support/junction.h"
 #include "tests/logging/log_file_helpers.h"
 
 namespace {
@@ -94,18 +93,12 @@ TEST(FileIo, DuplicatedDescriptorOutlivesTheOriginal) {
 
 TEST(FileIo, LinkWhereTheDirectoryShouldBeIsNeverWrittenThrough) {
     TestSupport::TempDir dir;
-    std::string logs = dir.narrowPath() + "logs";
-    std::string target = dir.narrowPath() + "elsewhere";
-    ASSERT_TRUE(::CreateDirectoryA(target.c_str(), nullptr));
-    TestSupport::SetContents(target + "\\keep", "");
-    const bool junction = TestSupport::MakeJunction(TestSupport::Widen(logs), TestSupport::Widen(target));
-    if (!junction) {
-        // Wine makes no junctions (ERROR_NOT_SUPPORTED); the fixture's host-side link stands in.
-        logs = TestSupport::HostLink();
-        target = logs.substr(0, logs.find_last_of('\\')) + "\\target";
-    }
+    const TestSupport::LinkedFolder folder = TestSupport::MakeLinkedFolder(dir.narrowPath());
+    const std::string& logs = folder.logs;
+    const std::string& target = folder.target;
+    const bool junction = folder.junction;
     if (logs.empty()) {
-        GTEST_SKIP() << "no junction (error " << ::GetLastError() << ") and no host-side link";
+        GTEST_SKIP() << "no junction and no host-side link";
     }
     TestSupport::LogCapture errors(Logging::kSelfTraceChannel);
     TestFile file(logs + "\\io.log");

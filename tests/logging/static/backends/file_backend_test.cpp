@@ -8,7 +8,6 @@
 
 #include "logging/common/platform.h"
 #include "logging/logging_manager.h"
-#include "support/junction.h"
 #include "support/time_zone.h"
 #include "tests/logging/log_file_helpers.h"
 
@@ -163,15 +162,10 @@ TEST(FileBackend, PropertiesMacrosAndReadingBothFiles) {
 
 TEST(FileBackend, LinkWhereTheDirectoryShouldBeIsReplacedOrRefused) {
     TestSupport::TempDir dir;
-    std::string logs = dir.narrowPath() + "logs";
-    std::string target = dir.narrowPath() + "elsewhere";
-    ASSERT_TRUE(::CreateDirectoryA(target.c_str(), nullptr));
-    TestSupport::SetContents(target + "\\keep", "");
-    const bool junction = TestSupport::MakeJunction(TestSupport::Widen(logs), TestSupport::Widen(target));
-    if (!junction) {
-        logs = TestSupport::HostLink();  // see the FileIo test
-        target = logs.substr(0, logs.find_last_of('\\')) + "\\target";
-    }
+    const TestSupport::LinkedFolder folder = TestSupport::MakeLinkedFolder(dir.narrowPath());
+    const std::string& logs = folder.logs;
+    const std::string& target = folder.target;
+    const bool junction = folder.junction;
     if (logs.empty()) {
         GTEST_SKIP() << "no junction and no host-side link";
     }
