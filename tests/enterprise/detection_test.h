@@ -116,6 +116,25 @@ private:
     bool had_;
 };
 
+// Points the WMI locator's class at the fake WMI provider beside the test while it lives.
+class FakeLocatorRegistration : ScopedStringValue {
+public:
+    FakeLocatorRegistration()
+        : ScopedStringValue(HKEY_LOCAL_MACHINE,
+                            L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", L"",
+                            TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll") {}
+};
+
+// Wine loads its own vssapi.dll even when another lies beside the program, unless the program's
+// DLL overrides (read from the registry, not from a child's environment) ask for the other
+// first. An empty order disables the library.
+class ScopedVssApiOverride : ScopedStringValue {
+public:
+    explicit ScopedVssApiOverride(const std::wstring& order)
+        : ScopedStringValue(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\hostprobe.exe\\DllOverrides", L"vssapi",
+                            order) {}
+};
+
 // Runs `detect` on a thread in no apartment, then in a single-threaded and a multithreaded one:
 // a detector undoes its own COM initialisation only.
 inline void InEachApartment(const std::function<void()>& detect) {

@@ -21,6 +21,11 @@ inline bool RegistryKeyExists(const std::wstring& path, REGSAM view) {
     return OpenHklmKey(path, KEY_READ | view, key);
 }
 
+// The bytes of UTF-16 units, as the registry stores a string.
+inline std::string UnitBytes(const std::wstring& units) {
+    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(wchar_t));
+}
+
 // A key below HKEY_LOCAL_MACHINE that the test creates in one registry view (KEY_WOW64_64KEY
 // or KEY_WOW64_32KEY), removed with every parent key the creation added when the object goes.
 class ScopedRegistryKey {
@@ -52,6 +57,12 @@ public:
         Set(name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
     }
     void SetDword(const std::wstring& name, DWORD value) { Set(name, REG_DWORD, &value, sizeof value); }
+    // Stores the bytes as they are, of any type and count. The registry adds the terminator a
+    // string's count leaves out when the unit after the data is NUL, so that unit is not one.
+    void SetBytes(const std::wstring& name, DWORD type, std::string bytes) {
+        const size_t size = bytes.size();
+        Set(name, type, bytes.append("##").data(), size);
+    }
     HKEY get() const { return key_.get(); }
 
 private:

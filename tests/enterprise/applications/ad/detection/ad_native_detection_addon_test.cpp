@@ -19,14 +19,7 @@ namespace {
 using DetectionTest::Lines;
 using DetectionTest::operator+;
 
-// Points the WMI locator's class at the fake while it lives.
-class FakeLocatorRegistration : DetectionTest::ScopedStringValue {
-public:
-    FakeLocatorRegistration()
-        : ScopedStringValue(HKEY_LOCAL_MACHINE,
-                            L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32", L"",
-                            TestSupport::ModuleDirectory() + L"fake_wmi_provider.dll") {}
-};
+using DetectionTest::FakeLocatorRegistration;
 
 TEST(ActiveDirectoryDetection, ReportsTheVerdictAndEveryFailureOfTheQuery) {
     const struct {

@@ -2,7 +2,9 @@
 // HOSTPROBE_FAKE_WMI says how it answers: create, connect, blanket and query give the HRESULT
 // (hex) that step fails with, or "null" for a success without an object; bstr=fail makes the
 // first allocation of the task allocator after the locator's creation fail; objects lists what
-// successive Next calls return: a DomainRole, "get" (an object whose Get fails), "timeout",
+// successive Next calls return: a DomainRole, "<vt>:<value>" (a DomainRole of that variant type,
+// decimal: a BSTR holds the text, an IUnknown or IDispatch holds an object logged as U, any
+// other type holds the value's 64 bits), "get" (an object whose Get fails), "timeout",
 // "fail:<hr>" or "none" (no object), and WBEM_S_FALSE after the last. Arguments other than the
 // detector's make a call fail. Objects are logged as L(ocator), S(ervices), E(numerator) and
 // O(bject).
@@ -23,6 +25,8 @@ bool IsBstr(BSTR text, const wchar_t* expected) {
     return text != nullptr && std::wcscmp(text, expected) == 0 && ::SysStringLen(text) == std::wcslen(expected);
 }
 
+const auto kUnknown = Vtable<IUnknownVtbl>([](auto&) {});
+
 HRESULT STDMETHODCALLTYPE Get(IWbemClassObject* self, LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
                               LONG* flavor) {
     if (std::wcscmp(name, L"DomainRole") != 0 || flags != 0 || type != nullptr || flavor != nullptr) {
@@ -30,9 +34,22 @@ HRESULT STDMETHODCALLTYPE Get(IWbemClassObject* self, LPCWSTR name, LONG flags, 
     }
     // A failing read still leaves a domain controller's role behind.
     const std::wstring& item = Of(self).items[0];
-    value->vt = VT_I4;
-    value->lVal = item == L"get" ? 5 : std::wcstol(item.c_str(), nullptr, 10);
-    return item == L"get" ? WBEM_E_FAILED : WBEM_S_NO_ERROR;
+    const size_t colon = item.find(L':');
+    if (colon == std::wstring::npos) {
+        value->vt = VT_I4;
+        value->lVal = item == L"get" ? 5 : std::wcstol(item.c_str(), nullptr, 10);
+        return item == L"get" ? WBEM_E_FAILED : WBEM_S_NO_ERROR;
+    }
+    const std::wstring text = item.substr(colon + 1);
+    value->vt = static_cast<VARTYPE>(std::wcstoul(item.c_str(), nullptr, 10));
+    if (value->vt == VT_BSTR) {
+        value->bstrVal = ::SysAllocString(text.c_str());
+    } else if (value->vt == VT_UNKNOWN || value->vt == VT_DISPATCH) {
+        value->punkVal = New<IUnknown>(&kUnknown, IID_IUnknown, 'U');
+    } else {
+        value->llVal = static_cast<LONGLONG>(std::wcstoull(text.c_str(), nullptr, 10));
+    }
+    return WBEM_S_NO_ERROR;
 }
 const auto kObject = Vtable<IWbemClassObjectVtbl>([](auto& t) { t.Get = &Get; });
 

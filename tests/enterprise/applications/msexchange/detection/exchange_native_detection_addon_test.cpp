@@ -80,13 +80,8 @@ protected:
             created.push_back(std::make_unique<TestSupport::ScopedRegistryKey>(
                 TestSupport::Widen(kRoots[key.root]) + key.subKey, key.view));
             for (const Value& value : key.values) {
-                // The registry adds the terminator a count leaves out when the unit after the
-                // data is NUL, so that unit must not be one.
-                const std::wstring units = WithFolder(value.data, dir.path()) + L'#';
-                EXPECT_EQ(::RegSetValueExW(created.back()->get(), value.name, 0, value.type,
-                                           reinterpret_cast<const BYTE*>(units.data()),
-                                           static_cast<DWORD>((units.size() - 1) * sizeof(wchar_t))),
-                          ERROR_SUCCESS);
+                created.back()->SetBytes(value.name, value.type,
+                                         TestSupport::UnitBytes(WithFolder(value.data, dir.path())));
             }
         }
         return created;

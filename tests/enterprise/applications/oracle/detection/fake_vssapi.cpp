@@ -2,8 +2,10 @@
 // answers: create, init, gather, wait and count give the HRESULT (hex) of that step ("null":
 // create succeeds without an object); writers lists the writers, separated by '|': a name, or
 // "meta:<hr>" (its metadata fails), "nometa" (no metadata), "id:<hr>" (its identity fails after
-// handing out an Oracle name), "noname" (no name) or "throw" (reading it throws). Also built
-// without its export, as a foreign vssapi.dll.
+// handing out an Oracle name), "noname" (no name) or "throw" (reading it throws); names instead
+// names a file of writer names that no environment variable could carry (any unit, any length):
+// each a 32-bit count of UTF-16 units, then the units. Also built without its export, as a
+// foreign vssapi.dll.
 
 // clang-format off
 #include <initguid.h>
@@ -12,6 +14,7 @@
 #include <vsbackup.h>
 // clang-format on
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "tests/enterprise/fake_com.h"
@@ -37,7 +40,9 @@ HRESULT STDMETHODCALLTYPE GetIdentity(IVssExamineWriterMetadata* self, VSS_ID* i
         throw std::runtime_error("unreadable writer");
     }
     const bool fails = writer.rfind(L"id:", 0) == 0;
-    *name = writer == L"noname" ? nullptr : ::SysAllocString(fails ? L"Oracle VSS Writer" : writer.c_str());
+    *name = writer == L"noname" ? nullptr
+            : fails             ? ::SysAllocString(L"Oracle VSS Writer")
+                                : ::SysAllocStringLen(writer.data(), static_cast<UINT>(writer.size()));
     return fails ? Hex(writer.substr(3)) : S_OK;
 }
 const auto kMetadata = Vtable<IVssExamineWriterMetadataVtbl>([](auto& t) { t.GetIdentity = &GetIdentity; });
@@ -75,8 +80,26 @@ const auto kComponents = Vtable<IVssBackupComponentsVtbl>([](auto& t) {
 }  // namespace
 
 #ifndef HOSTPROBE_FAKE_WITHOUT_EXPORT
+namespace {
+
+std::vector<std::wstring> Writers() {
+    const std::wstring names = Setting(L"names");
+    if (names.empty()) {
+        return Split(Setting(L"writers"), L'|');
+    }
+    std::ifstream file(std::filesystem::path(names), std::ios::binary);
+    std::vector<std::wstring> writers;
+    for (uint32_t count = 0; file.read(reinterpret_cast<char*>(&count), sizeof count);) {
+        std::wstring& name = writers.emplace_back(count, L'\0');
+        file.read(reinterpret_cast<char*>(name.data()), static_cast<std::streamsize>(count * sizeof(wchar_t)));
+    }
+    return writers;
+}
+
+}  // namespace
+
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
     CreateVssBackupComponentsInternal(IVssBackupComponents** components) {
-    return Make(L"create", components, &kComponents, IID_IVssBackupComponents, 'B', Split(Setting(L"writers"), L'|'));
+    return Make(L"create", components, &kComponents, IID_IVssBackupComponents, 'B', Writers());
 }
 #endif

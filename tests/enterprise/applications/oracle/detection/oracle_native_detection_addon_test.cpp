@@ -17,15 +17,7 @@ namespace {
 using DetectionTest::Lines;
 using DetectionTest::operator+;
 
-// Wine loads its own vssapi.dll even when another lies beside the program, unless the program's
-// DLL overrides (read from the registry, not from a child's environment) ask for the other
-// first. An empty order disables the library.
-class ScopedVssApiOverride : DetectionTest::ScopedStringValue {
-public:
-    explicit ScopedVssApiOverride(const std::wstring& order)
-        : ScopedStringValue(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\hostprobe.exe\\DllOverrides", L"vssapi",
-                            order) {}
-};
+using DetectionTest::ScopedVssApiOverride;
 
 // With a function: as an in-process capture shows it, with where it was logged.
 std::string Line(const std::string& text, const char* function = nullptr) {
