@@ -233,8 +233,9 @@ void NativeDetectionAddon::ReadStringValue(HKEY key, const wchar_t* valueName, s
     if (::RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0) {
         return;
     }
-    // One unit more than the data holds, so that the text ends even when the data does not.
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    // One unit more than the data touches, so that the text ends even when the data does not:
+    // an odd byte count ends inside a unit of its own.
+    std::vector<wchar_t> buffer((size + 1) / sizeof(wchar_t) + 1, L'\0');
     DWORD readSize = size;
     type = REG_SZ;
     const LONG result =
