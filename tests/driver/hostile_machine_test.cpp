@@ -90,11 +90,12 @@ protected:
         ASSERT_TRUE(::CreateDirectoryW(programFolder.c_str(), nullptr));
         ASSERT_TRUE(
             ::CopyFileW(TestSupport::HostprobePath().c_str(), (programFolder + L"hostprobe.exe").c_str(), TRUE));
-        for (const auto& [folder, library] : {
-                 std::pair<std::wstring, const wchar_t*>{L"e15", L"15_1_2507_6"},
-                 {kBeyondBmp, L"15_1_2507_6"},
-                 {L"none", L"none"},
-             }) {
+        for (const auto& [folder, library] : {std::pair<std::wstring, const wchar_t*>{L"e15", L"15_1_2507_6"},
+                                              {kBeyondBmp, L"15_1_2507_6"},
+                                              {L"none", L"none"},
+                                              {L"header", L"header"},
+                                              {L"cut", L"cut"},
+                                              {L"nofixed", L"nofixed"}}) {
             const std::wstring path = dir.path() + folder;
             ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr) &&
                         ::CreateDirectoryW((path + L"\\bin").c_str(), nullptr) &&
@@ -325,6 +326,27 @@ TEST_F(HostileMachine, EveryValueTheDetectorsReadKeepsTheReportExactAndTheExitCo
          kExchange,
          false,
          Lines{exchangeAbsent} + beforeV15 + Lines{library("none", 1812)}},
+        {"an ese.dll whose version resource ends after its header",
+         {{kSetup, {Sz(L"Services", folder + L"header")}}, {kMailbox, {Configured(L"0")}}},
+         "",
+         std::nullopt,
+         kExchange,
+         false,
+         Lines{exchangeAbsent} + beforeV15 + Lines{library("header", 13)}},
+        {"an ese.dll whose version resource ends inside its fixed file info",
+         {{kSetup, {Sz(L"Services", folder + L"cut")}}, {kMailbox, {mailbox}}},
+         "",
+         std::nullopt,
+         kExchange,
+         false,
+         Lines{exchangeAbsent} + beforeV15 + Lines{library("cut", 13)}},
+        {"an ese.dll whose version resource has no fixed file info",
+         {{kSetup, {Sz(L"Services", folder + L"nofixed")}}, {kMailbox, {Configured(L"0")}}},
+         "",
+         std::nullopt,
+         kExchange,
+         false,
+         Lines{exchangeAbsent} + beforeV15 + Lines{library("nofixed", 13)}},
         {"a mailbox version of 1 MiB, then one of three bytes",
          {{kSetup, {Sz(L"Services", e15)}},
           {kMailbox,

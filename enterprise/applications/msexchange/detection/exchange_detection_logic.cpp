@@ -58,6 +58,11 @@ bool ParseMajorVersion(const std::wstring& version, uint32_t& major) {
     return true;
 }
 
+bool IsFixedFileInfoInside(size_t offset, size_t valueLength, size_t bufferSize, uint16_t declaredLength) {
+    const size_t resourceSize = bufferSize < declaredLength ? bufferSize : declaredLength;
+    return valueLength >= kFixedFileInfoSize && offset <= resourceSize && resourceSize - offset >= kFixedFileInfoSize;
+}
+
 std::wstring FormatFileVersion(uint32_t fileVersionMS, uint32_t fileVersionLS) {
     return std::to_wstring(fileVersionMS >> 16) + L'.' + std::to_wstring(fileVersionMS & 0xFFFF) + L'.' +
            std::to_wstring(fileVersionLS >> 16) + L'.' + std::to_wstring(fileVersionLS & 0xFFFF);

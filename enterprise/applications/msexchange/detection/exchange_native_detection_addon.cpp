@@ -1,5 +1,6 @@
 #include "enterprise/applications/msexchange/detection/exchange_native_detection_addon.h"
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -27,6 +28,7 @@ constexpr const wchar_t* kRegistryRoots[] = {
 constexpr REGSAM kKeyAccess = KEY_READ | KEY_WOW64_64KEY;
 
 constexpr DWORD kMaxVersionResourceSize = 65536;
+static_assert(sizeof(VS_FIXEDFILEINFO) == kFixedFileInfoSize);
 constexpr size_t kMailboxVersionUnits = 64;
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -85,9 +87,17 @@ bool ReadFixedFileVersion(const std::wstring& filePath, uint32_t& fileVersionMS,
     }
     void* block = nullptr;
     UINT blockSize = 0;
-    if (!::VerQueryValueW(resource.data(), L"\\", &block, &blockSize) || block == nullptr ||
-        blockSize < sizeof(VS_FIXEDFILEINFO)) {
+    if (!::VerQueryValueW(resource.data(), L"\\", &block, &blockSize) || block == nullptr) {
         error = ::GetLastError();
+        return false;
+    }
+    // The query trusts the resource's own lengths; the first field of its root block is its length.
+    const uintptr_t start = reinterpret_cast<uintptr_t>(resource.data());
+    const uintptr_t at = reinterpret_cast<uintptr_t>(block);
+    uint16_t declaredLength = 0;
+    std::memcpy(&declaredLength, resource.data(), size < sizeof declaredLength ? 0 : sizeof declaredLength);
+    if (at < start || !IsFixedFileInfoInside(at - start, blockSize, size, declaredLength)) {
+        error = ERROR_INVALID_DATA;
         return false;
     }
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);

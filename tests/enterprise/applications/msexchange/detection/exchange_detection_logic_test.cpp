@@ -27,6 +27,29 @@ TEST(ExchangeFormatFileVersion, TheFourSixteenBitFieldsInDecimal) {
     EXPECT_EQ(MsExchange::FormatFileVersion(0xFFFFFFFF, 0xFFFF0000), L"65535.65535.65535.0");
 }
 
+// Damaged resources give lengths past their own bytes; the fixed file info must fit both the
+// bytes read and the root block's own length.
+TEST(ExchangeFixedFileInfo, IsReadOnlyWhereTheResourceHoldsItWhole) {
+    const struct {
+        size_t offset, valueLength, bufferSize;
+        uint16_t declaredLength;
+        bool inside;
+    } cases[] = {
+        {40, 52, 188, 92, true},        // a whole resource, in a buffer with room for its conversion
+        {40, 52, 92, 0x7000, true},     // declaring more than it holds
+        {40, 0x2000, 188, 92, true},    // a value declared longer than the structure
+        {40, 52, 91, 92, false},        // one byte short of the buffer
+        {40, 52, 188, 91, false},       // one byte short of the declared length
+        {40, 51, 188, 92, false},       // a value shorter than the structure
+        {12, 52, 16, 6, false},         // a header alone
+        {200, 52, 188, 0xFFFF, false},  // past the buffer
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MsExchange::IsFixedFileInfoInside(c.offset, c.valueLength, c.bufferSize, c.declaredLength), c.inside)
+            << c.offset << " " << c.valueLength << " " << c.bufferSize << " " << c.declaredLength;
+    }
+}
+
 TEST(ExchangeArchitectureGate, OnlySixtyFourBitWindowsIsProbed) {
     for (const uint16_t architecture : {9, 12, 6}) {  // x64, ARM64, IA-64
         EXPECT_TRUE(MsExchange::IsArchitectureProbed(architecture, false)) << architecture;
