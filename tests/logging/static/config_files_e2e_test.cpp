@@ -109,7 +109,6 @@ constexpr char kTraceToStdout[] = "tune logging-trace console;flags logging-trac
 
 struct Outcome {
     DWORD exitCode;
-    DWORD processId;
     std::string out;
     std::string err;
     std::string report;
@@ -144,8 +143,7 @@ protected:
                                {L"LOGGING_POST_INIT_CMD", TestSupport::Widen(postInit)}};
         const TestSupport::ProcessResult result = TestSupport::RunProcess(
             dir.path() + L"hostprobe.exe", {L"--format=xml", L"--output=" + dir.path() + L"report.xml"}, options);
-        return {result.exitCode, result.processId, result.out, result.err,
-                TestSupport::ReadFileBytes(dir.path() + L"report.xml")};
+        return {result.exitCode, result.out, result.err, TestSupport::ReadFileBytes(dir.path() + L"report.xml")};
     }
 
     TestSupport::TempDir dir;
@@ -179,44 +177,6 @@ TEST_F(ConfiguredHostprobe, EveryStatementActsThroughTheManagerAndChannelsWithou
     EXPECT_EQ(run.out, Traced(traces) + Written("W", [](const DetectorLine& e) { return Signed(e, "[a] "); }));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.report, Report(true));
-}
-
-TEST_F(ConfiguredHostprobe, ChannelAttributesShapeEachChannelsLines) {
-    Statements(
-        "attributes.config",
-        "<channel id=\"a\" type=\"console\" flags=\"signature\" msgprefix=\"[a] \" level=\"warning\"/>\n"
-        "<channel id=\"b\" type=\"console\" flags=\"sign eol\" msgprefix=\"[b] \" level=\"WARN\" stderr=\"false\"/>\n"
-        "<channel id=\"c\" type=\"console\" flags=\"0x40\" enabled=\"false\" stderr=\"false\"/>\n"
-        "<channel id=\"d\" type=\"console\" flags=\"0x40 0x4\" eol=\"false\" nolf=\"true\" dumpfunction=\"1\" "
-        "stderr=\"false\" level=\"info\"/>\n"
-        "<channel id=\"e\" type=\"console\" flags=\"signature pid tid timestamp tzd pname\" eol=\"true\" "
-        "stderr=\"0\" msgprefix=\"[{pname}] \"/>\n"
-        "<channel id=\"f\" type=\"console\" level=\"loud\" flags=\"signature loud\" stderr=\"false\"/>\n"
-        "<link id=\"a\" to=\"debugger\"/><link id=\"b\" to=\"debugger\"/><link id=\"c\" to=\"debugger\"/>\n"
-        "<link id=\"d\" to=\"debugger\"/><link id=\"e\" to=\"debugger\"/><link id=\"f\" to=\"debugger\"/>\n"
-        "<channel id=\"g\" type=\"sharedfile\" file=\"shared.log\" maxsize=\"0x10000\" flags=\"signature eol\" "
-        "level=\"warn\"/>\n<link id=\"g\" to=\"debugger\"/>\n");
-    // Each record reaches the linked channels in link order; on standard output b, d, e and f.
-    std::string out;
-    for (const DetectorLine& entry : kDetectorLines) {
-        if (entry.level == 'W') {
-            out += Signed(entry, "[b] ", "\r\n");
-        }
-        out += Signed(entry, "", "") + " " + entry.function + "()";
-        out += "<time> hostprobe(<pid>) <tid> " + Signed(entry, "[hostprobe] ", "\r\n");
-        out += Signed(entry, "");
-    }
-    const Outcome run = Run();
-    const std::regex stamp(
-        "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}[+-][0-9]{2}:[0-9]{2} "
-        "hostprobe\\(" +
-        std::to_string(run.processId) + "\\) [0-9]+ ");
-    EXPECT_EQ(std::regex_replace(run.out, stamp, "<time> hostprobe(<pid>) <tid> "), out);
-    EXPECT_EQ(run.err, Written("W", [](const DetectorLine& e) { return Signed(e, "[a] "); }));
-    EXPECT_EQ(run.report, Report(true));
-    // A file name without a folder lands beside the program.
-    EXPECT_EQ(TestSupport::ReadFileBytes(dir.path() + L"shared.log"),
-              Written("W", [](const DetectorLine& e) { return Signed(e, "", "\r\n"); }));
 }
 
 TEST_F(ConfiguredHostprobe, FilesAreReadInListingOrderPastSyntaxErrorsAndForeignRoots) {
