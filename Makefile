@@ -2,11 +2,14 @@
 #   make run [ARGS=--format=xml]   build if needed, run hostprobe.exe, print the report
 #   make test                      configure, build, run every test
 #   make bench                     build, run the benchmarks, print one table (bench/README.md)
+#   make fuzz [FUZZ_SECONDS=60]    native clang build of the fuzz targets, run each that long
 BUILD ?= build
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 ARGS ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench dist clean format
+.PHONY: all deps configure build run test bench fuzz dist clean format
 
 all: build
 
@@ -30,6 +33,13 @@ test: build
 	@scripts/wine-prefix.sh $(BUILD)/wineprefix
 	cd $(BUILD) && ctest --output-on-failure -j2
 
+# The parsers that read outside input, built natively with libFuzzer and the address and
+# undefined-behaviour sanitizers (tests/fuzz/); fails when a target crashes.
+fuzz: deps
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD)
+	@scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 # The release package: dist/hostprobe-<version>-win64.zip and dist/hostprobe.debug.
 dist: configure
 	cmake --build $(BUILD) --target hostprobe logctl logdemo
@@ -47,4 +57,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -6,7 +6,9 @@ set -euo pipefail
 if [ $# -gt 0 ]; then
   packages=("$@")
 else
-  packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine64 cmake ninja-build googletest python3 make locales)
+  # clang, libclang-rt-dev (libFuzzer and the sanitizers' runtimes) and zlib1g-dev: the native fuzz build.
+  packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine64 cmake ninja-build googletest python3 make locales
+            clang libclang-rt-dev zlib1g-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -86,7 +86,10 @@ ZipStatus MemorySource::ReadAt(uint64_t offset, void* buffer, size_t size) const
         return ZipStatus::EndOfFile;
     }
     const size_t available = bytes_.size() - static_cast<size_t>(offset);
-    std::memcpy(buffer, bytes_.data() + offset, std::min(size, available));
+    // An empty read may come with no buffer at all (an empty directory's vector has none).
+    if (const size_t copied = std::min(size, available); copied > 0) {
+        std::memcpy(buffer, bytes_.data() + offset, copied);
+    }
     return size <= available ? ZipStatus::Ok : ZipStatus::EndOfFile;
 }
 

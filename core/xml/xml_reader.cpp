@@ -1,7 +1,6 @@
 #include "core/xml/xml_reader.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -10,7 +9,9 @@
 
 namespace Xml {
 
-static_assert(sizeof(wchar_t) == 2, "the tree holds UTF-16 in std::wstring");
+// The tree holds UTF-16 units in std::wstring; a wider wchar_t (the native fuzzing build) holds
+// them as well.
+static_assert(sizeof(wchar_t) >= 2, "the tree holds UTF-16 in std::wstring");
 
 namespace {
 
@@ -133,10 +134,6 @@ std::wstring_view Trimmed(std::wstring_view text) {
 struct Position {
     int line;
     int column;
-};
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
 };
 
 // A syntax error on its way out of the parser.
@@ -791,41 +788,6 @@ bool Parse(std::string_view bytes, Document& document, Error& error) {
     }
     document = Document();
     return false;
-}
-
-bool ParseFile(const std::wstring& path, Document& document, Error& error) {
-    document = Document();
-    error = Error();
-    const std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
-    if (file == nullptr) {
-        error.message = "cannot open the file";
-        return false;
-    }
-    // One byte beyond the limit is enough for Parse to refuse the document.
-    std::string bytes;
-    char buffer[64 * 1024];
-    while (bytes.size() <= kMaxDocumentBytes) {
-        const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        bytes.append(buffer, got);
-        if (got < sizeof buffer) {
-            break;
-        }
-    }
-    if (std::ferror(file.get())) {
-        error.message = "cannot read the file";
-        return false;
-    }
-    return Parse(bytes, document, error);
-}
-
-bool ParseFile(const std::string& utf8Path, Document& document, Error& error) {
-    const Key path(utf8Path);
-    if (!path.Valid()) {
-        document = Document();
-        error = {0, 0, "the path is not valid UTF-8"};
-        return false;
-    }
-    return ParseFile(path.Text(), document, error);
 }
 
 std::optional<int32_t> ToInt32(std::wstring_view text) {

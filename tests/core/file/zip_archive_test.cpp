@@ -115,6 +115,7 @@ const Damage kDamages[] = {
     {"more entries than the directory", kBoth, false, S::Corrupt, kEnd, 8, 4, 0x00030003},
     {"directory one byte past the record", kBoth, false, S::Corrupt, kEnd, 16, 4, 1, true},
     {"directory truncated", kBoth, false, S::Corrupt, kEnd, 12, 4, -1, true},
+    {"directory of no bytes", kBoth, false, S::Corrupt, kEnd, 12, 4, 0},
     {"size and offset wrap, the directory before the source", kBoth, false, S::Corrupt, kEnd, 12, 8, 0x20FFFFFFF0},
     {"offset wraps with the size, no entry in the source", kBoth, true, S::Corrupt, kEnd, 16, 4, 0xFFFFFFFF},
     {"directory header signature", kBoth, false, S::Corrupt, kCentral1, 0, 1, 'Q'},
