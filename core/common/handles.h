@@ -108,6 +108,11 @@ struct StdioFileTraits {
     static pointer Invalid() { return nullptr; }
     static void Close(pointer f) { std::fclose(f); }
 };
+struct ViewTraits {
+    using pointer = void*;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer view) { ::UnmapViewOfFile(view); }
+};
 struct GzFileTraits {
     using pointer = gzFile;
     static pointer Invalid() { return nullptr; }
@@ -124,6 +129,7 @@ using UniqueLocal = UniqueAny<Detail::LocalTraits>;
 using UniqueBstr = UniqueAny<Detail::BstrTraits>;
 using UniqueFd = UniqueAny<Detail::FdTraits>;                // C runtime descriptors (_sopen, _open_osfhandle)
 using UniqueStdioFile = UniqueAny<Detail::StdioFileTraits>;  // fopen
+using UniqueView = UniqueAny<Detail::ViewTraits>;            // MapViewOfFile
 using UniqueGzFile = UniqueAny<Detail::GzFileTraits>;        // zlib streams; gzclose also closes their descriptor
 
 // A COM interface pointer that releases its reference on every path.

@@ -4,6 +4,8 @@
 // and a sequence number, the rest made of noise and words so that they compress like real
 // logs. Cheap to make, so that the child spends its time in the writer.
 
+#include <windows.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,6 +15,13 @@ namespace TestSupport {
 
 constexpr size_t kCrashRecordSize = 100;
 constexpr size_t kCrashHeadSize = 13;  // "cNN sNNNNNNNN"
+
+// One child's slot in the mapping that the kill test shares with its children: what the
+// child has done is known to the test even after the child was killed.
+struct KillSlot {
+    volatile LONG open;     // 1 once the writer is open (and so the files repaired)
+    volatile LONG flushed;  // how many of the child's records are known to be on disk
+};
 
 inline const std::vector<std::string>& CrashBodies() {
     static const std::vector<std::string> bodies = [] {
