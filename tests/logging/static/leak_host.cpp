@@ -7,7 +7,6 @@
 #include <windows.h>
 // After windows.h.
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +17,7 @@
 #include "core/common/handles.h"
 #include "logging/channel_config.h"
 #include "logging/logging_manager.h"
+#include "support/thread_count.h"
 
 namespace {
 
@@ -104,17 +104,6 @@ bool Round(const std::string& folder, int round) {
     return true;
 }
 
-size_t Threads() {
-    const Common::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    size_t threads = 0;
-    for (bool more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
-        threads += entry.th32OwnerProcessID == ::GetCurrentProcessId();
-    }
-    return threads;
-}
-
 // The handle values that name an open handle, as Wine answers 0 to GetProcessHandleCount.
 size_t HandleSlots() {
     size_t handles = 0;
@@ -145,7 +134,7 @@ void PrintFigures(const char* label) {
     // Windows gives both the same value, the commit charge; Wine fills only the older field.
     const size_t privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
     std::printf("%s: handles %lu threads %zu private %zu handle-slots %zu committed-private %zu", label, handles,
-                Threads(), privateBytes, HandleSlots(), CommittedPrivateBytes());
+                TestSupport::ThreadsOfThisProcess(), privateBytes, HandleSlots(), CommittedPrivateBytes());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "logging/static/backends/file_folder_backend.h"
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "logging/logging_manager.h"
 #include "support/file_state.h"
 #include "support/log_capture.h"
+#include "support/thread_count.h"
 
 namespace {
 
@@ -49,17 +49,6 @@ Logging::FileFolderConfig Folder(const TestSupport::TempDir& dir, uint32_t maxFi
 std::string Property(const char* name) {
     std::string value;
     return LoggingManager::Instance().GetProperty("ff", name, value) == 0 ? value : "(none)";
-}
-
-size_t ThreadsOfThisProcess() {
-    const Common::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    size_t threads = 0;
-    for (bool more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
-        threads += entry.th32OwnerProcessID == ::GetCurrentProcessId();
-    }
-    return threads;
 }
 
 TEST(FileFolderScanner, DeletesFilesOverTheAgeInWholeHoursAndTheOldestBeyondTheCount) {
@@ -104,11 +93,11 @@ TEST(FileFolderScanner, DeletesFilesOverTheAgeInWholeHoursAndTheOldestBeyondTheC
 
 TEST(FileFolderScanner, RunsOnlyWithALimit) {
     TestSupport::TempDir dir;
-    const size_t threads = ThreadsOfThisProcess();
+    const size_t threads = TestSupport::ThreadsOfThisProcess();
     for (const auto& [maxFiles, maxAge, scanners] :
          {std::tuple<uint32_t, uint32_t, size_t>{0xFFFFFFFF, 0xFFFFFFFF, 0}, {5, 0xFFFFFFFF, 1}, {0xFFFFFFFF, 24, 1}}) {
         ASSERT_EQ(LoggingManager::Instance().TuneChannel("ff", Folder(dir, maxFiles, maxAge)), 0);
-        EXPECT_EQ(ThreadsOfThisProcess(), threads + scanners) << maxFiles << " " << maxAge;
+        EXPECT_EQ(TestSupport::ThreadsOfThisProcess(), threads + scanners) << maxFiles << " " << maxAge;
         LoggingManager::Instance().RemoveChannel("ff");
     }
 }
