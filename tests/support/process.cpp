@@ -78,11 +78,20 @@ ChildProcess::ChildProcess(const std::wstring& exe, const std::vector<std::wstri
     }
     Common::UniqueFileHandle nul(
         ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    Common::UniqueFileHandle outFile;
+    if (!options.outputFile.empty()) {
+        outFile.reset(::CreateFileW(options.outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!outFile) {
+            ADD_FAILURE() << "cannot create the output file: " << ::GetLastError();
+            return;
+        }
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul.get();
-    startup.hStdOutput = outWrite.get();
+    startup.hStdOutput = outFile ? outFile.get() : outWrite.get();
     startup.hStdError = errWrite.get();
 
     std::wstring commandLine = QuoteArgument(exe);

@@ -19,6 +19,7 @@ struct ProcessOptions {
     std::wstring workingDirectory;                                   // empty: the test's own
     std::vector<std::pair<std::wstring, std::wstring>> environment;  // an empty value removes the variable
     DWORD timeoutMs = 120000;
+    std::wstring outputFile;  // standard output goes to this file (made anew), not to `out`
 };
 
 // A child started now and waited for later, for tests that run two programs at once. Its

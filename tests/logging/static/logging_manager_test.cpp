@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/common/assert.h"
@@ -17,7 +13,6 @@
 #include "logging/initialize.h"
 #include "logging/static/manager_internal.h"
 #include "support/log_capture.h"
-#include "support/process.h"
 
 namespace {
 
@@ -117,92 +112,6 @@ TEST(LoggingInitialize, BindsTheCommonRuntimeOnceAndReadsTheConfigurationAtTheFi
     Logging::SetConfigurationMode(2);
     Logging::SetConfigurationHook(nullptr);
     Logging::SetCommandHook(nullptr);
-}
-
-constexpr int kLoggers = 2;
-constexpr int kRecordsPerLogger = 2500;
-
-// Record `index` of logger `thread`, long enough for a torn copy to show.
-std::string Text(int thread, int index) {
-    std::string text = "w" + std::to_string(thread) + " n" + std::to_string(index) + " ";
-    for (int i = 0; i < 48; ++i) {
-        text.push_back(static_cast<char>('a' + (thread * 7 + index + i) % 26));
-    }
-    return text;
-}
-
-// How many records logged to `origin` reached `capture`; -1 when any arrived twice or torn.
-int OnceCount(const LogCapture& capture, const std::string& origin) {
-    std::set<std::string> logged, seen;
-    for (int t = 0; t < kLoggers; ++t) {
-        for (int i = 0; i < kRecordsPerLogger; ++i) {
-            logged.insert("I00000000: " + Text(t, i));
-        }
-    }
-    for (const LogCapture::Entry& entry : capture.Entries()) {
-        if (logged.count(entry.text) == 0 || (entry.channel == origin && !seen.insert(entry.text).second)) {
-            return -1;
-        }
-    }
-    return static_cast<int>(seen.size());
-}
-
-// Several threads log while another one changes the channels they log to: nothing may be torn,
-// lost on a channel that exists throughout, or delivered twice.
-TEST(LoggingConcurrency, DeliveriesStayWholeAndExactlyOnceWhileChannelsChange) {
-    const uint64_t usageBefore[] = {UsageCount("cc.a"), UsageCount("cc.gone"), UsageCount("cc.b")};
-    LogCapture stable("cc.a");
-    LogCapture linked("cc.b");
-    LogCapture tuned("cc.tuned");
-    LogCapture coming("cc.gone");
-    std::atomic<int> running{kLoggers};
-    std::vector<std::thread> loggers;
-    for (int t = 0; t < kLoggers; ++t) {
-        loggers.emplace_back([t, &running] {
-            for (int i = 0; i < kRecordsPerLogger; ++i) {
-                const std::string text = Text(t, i);
-                for (const char* channel : {"cc.a", "cc.b", "cc.tuned", "cc.gone"}) {
-                    LogTo(channel, Logging::INFORMATION, text.c_str());
-                }
-            }
-            --running;
-        });
-    }
-    int changes = 0;
-    std::thread control([&] {
-        while (running.load() > 0) {
-            M().LinkChannel("cc.b", "cc.a");
-            M().TuneChannel("cc.gone", CustomFor(coming));
-            M().TuneChannel("cc.tuned", CustomFor(tuned));
-            M().SetLevel("re:cc\\.[ab]", Logging::INFORMATION);
-            std::this_thread::yield();
-            M().UnlinkChannel("cc.b", "cc.a");
-            M().RemoveChannel("cc.gone");
-            M().TuneChannel("cc.extra", Logging::NullConfig());
-            M().RedirectChannel("cc.extra", "cc.tuned");
-            M().RemoveChannel("cc.extra");
-            ++changes;
-        }
-    });
-    for (auto& thread : loggers) {
-        thread.join();
-    }
-    control.join();
-    const int all = kLoggers * kRecordsPerLogger;
-    EXPECT_EQ(OnceCount(stable, "cc.a"), all);
-    EXPECT_EQ(OnceCount(linked, "cc.b"), all);
-    EXPECT_EQ(OnceCount(tuned, "cc.tuned"), all);
-    // Through the link that comes and goes, and into the channel that comes and goes: some
-    // records, each whole and once.
-    const int viaLink = OnceCount(linked, "cc.a");
-    const int whileThere = OnceCount(coming, "cc.gone");
-    EXPECT_TRUE(viaLink >= 0 && viaLink <= all) << viaLink;
-    EXPECT_TRUE(whileThere >= 0 && whileThere <= all) << whileThere;
-    // Every record is counted under the name it was logged to, whether a channel existed.
-    EXPECT_EQ(UsageCount("cc.a") - usageBefore[0], static_cast<uint64_t>(all));
-    EXPECT_EQ(UsageCount("cc.gone") - usageBefore[1], static_cast<uint64_t>(all));
-    EXPECT_EQ(UsageCount("cc.b") - usageBefore[2], static_cast<uint64_t>(all + viaLink));
-    EXPECT_GT(changes, 0);
 }
 
 class ManagerOperations : public ::testing::Test {
@@ -565,57 +474,6 @@ TEST_F(ManagerDelivery, SkippedRecordsFollowEveryChangeOfTheChannels) {
     LogCapture again("d.c");
     LogTo("d.c", Logging::ERROR_TRACE, "back");
     EXPECT_EQ(again.Texts(), Strings{"E00000000: back"});
-}
-
-}  // namespace
-
-namespace {
-
-// Four threads log through serialised console channels while a fifth re-tunes, links,
-// redirects, removes and re-creates them, "panic" included (in a child, whose standard output
-// collects the lines): nothing crashes or hangs, every line is whole, the channel that stays
-// gets every record once, and every name counts every record logged to it.
-TEST(LoggingConcurrency, SerialisedBackEndsSurviveEveryChangeWhileThreadsLog) {
-    constexpr int kRecords = 4000;  // per thread
-    const TestSupport::ProcessResult run = TestSupport::RunProcess(
-        TestSupport::ModuleDirectory() + L"logging_stress_child.exe", {std::to_wstring(kRecords)});
-    ASSERT_EQ(run.exitCode, 0u) << run.err;
-    const std::regex record(R"(I00000000: (s\.[0-3]|s\.stable) t([0-3]) n(\d+))");
-    const std::regex panic(R"(E00000000: panic t[0-3] n\d+)");
-    std::set<std::string> stable;
-    size_t torn = 0;
-    size_t stableLines = 0;
-    for (size_t start = 0, end; (end = run.out.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        const std::string line = run.out.substr(start, end - start);
-        std::smatch match;
-        if (std::regex_match(line, match, record)) {
-            if (match[1] == "s.stable") {
-                ++stableLines;
-                stable.insert(match[2].str() + " " + match[3].str());
-            }
-        } else if (!line.empty() && !std::regex_match(line, panic)) {
-            ++torn;
-        }
-    }
-    EXPECT_EQ(torn, 0u);
-    EXPECT_EQ(stableLines, 4u * kRecords);
-    EXPECT_EQ(stable.size(), 4u * kRecords);
-    EXPECT_EQ(run.out.substr(run.out.size() - 2), "\r\n");  // nothing after the last whole line
-    // Usage counts: the stable channel once per record; each churned name at least the
-    // records logged to it (more when it was linked or redirected to).
-    std::istringstream counts(run.err);
-    std::string name;
-    uint64_t count = 0;
-    int names = 0;
-    while (counts >> name >> count) {
-        ++names;
-        if (name == "s.stable") {
-            EXPECT_EQ(count, 4u * kRecords);
-        } else {
-            EXPECT_GE(count, static_cast<uint64_t>(kRecords)) << name;
-        }
-    }
-    EXPECT_EQ(names, 5);
 }
 
 }  // namespace
