@@ -14,8 +14,6 @@
 #include "logging/channel_config.h"
 #include "logging/common/platform.h"
 #include "logging/logging_manager.h"
-#include "logging/static/backends/null_backend.h"
-#include "logging/static/manager_internal.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
@@ -27,30 +25,6 @@ using Strings = std::vector<std::string>;
 LoggingManager& M() {
     return LoggingManager::Instance();
 }
-
-// Lets the reader build the file-writing types whose back-ends this program may not have:
-// without a back-end a type reads as null.
-class FileTypesAvailable {
-public:
-    FileTypesAvailable() {
-        for (uint32_t type : {Logging::BACKEND_FILE, Logging::BACKEND_SHAREDFILE, Logging::BACKEND_FILEFOLDER,
-                              Logging::BACKEND_LOGSCOPE}) {
-            if (!Logging::BackendTypeAvailable(type)) {
-                Logging::RegisterBackendFactory(
-                    type, [] { return std::shared_ptr<Logging::Backend>(std::make_shared<Logging::NullBackend>()); });
-                faked_.push_back(type);
-            }
-        }
-    }
-    ~FileTypesAvailable() {
-        for (uint32_t type : faked_) {
-            Logging::RegisterBackendFactory(type, nullptr);
-        }
-    }
-
-private:
-    std::vector<uint32_t> faked_;
-};
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -100,7 +74,6 @@ Strings ReaderTraces(const Run& run) {
 }
 
 TEST(ConfigReader, EachChannelTypeStartsFromItsDefaultsAndReadsItsOwnAttributes) {
-    const FileTypesAvailable available;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"type=\"null\"", "null level=2 flags=0x1000f4"},
         {"type=\"debugger\"", "debugger level=2 flags=0x1000f4"},
@@ -130,14 +103,6 @@ TEST(ConfigReader, EachChannelTypeStartsFromItsDefaultsAndReadsItsOwnAttributes)
     };
     for (const auto& [attributes, expected] : cases) {
         EXPECT_EQ(Built(attributes), expected) << attributes;
-    }
-}
-
-TEST(ConfigReader, TypesWithoutABackendReadAsNull) {
-    for (const char* type : {"file", "sharedfile", "filefolder", "logscope"}) {
-        if (!Logging::BackendTypeAvailable(*Logging::BackendTypeFromName(type))) {
-            EXPECT_EQ(Built(std::string("type=\"") + type + "\" maxsize=\"1\""), "null level=2 flags=0x1000f4");
-        }
     }
 }
 
@@ -174,7 +139,6 @@ TEST(ConfigReader, CommonAttributesApplyAfterTheTypesInTheirOwnOrder) {
 }
 
 TEST(ConfigReader, RejectedValuesAreTracedAndTakeTheirDefaults) {
-    const FileTypesAvailable available;
     Strings built;
     const Strings traces = ReaderTraces([&] {
         built.push_back(Built("level=\"loud\" flags=\"tid loud 0x10\""));
