@@ -22,39 +22,26 @@ namespace {
 struct DetectorLine {
     char level;
     const char* text;
-    const char* function;
 };
 
 // What the detectors log at INFORMATION and above on a clean prefix, in the order they log it.
 const std::vector<DetectorLine> kDetectorLines = {
     {'W',
      "[MSSQL Native] Failed to open registry key: SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance "
-     "Names\\SQL (64-bit view, error=2)",
-     "MsSql::NativeDetectionAddon::CheckMsSqlInRegistry"},
+     "Names\\SQL (64-bit view, error=2)"},
     {'W',
      "[MSSQL Native] Failed to open registry key: SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance "
-     "Names\\SQL (32-bit view, error=2)",
-     "MsSql::NativeDetectionAddon::CheckMsSqlInRegistry"},
-    {'I', "[MSSQL Native] Microsoft SQL Server not detected",
-     "MsSql::NativeDetectionAddon::GetMachineInstalledApplications"},
-    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\Exchange\\Setup (error=2)",
-     "MsExchange::NativeDetectionAddon::GetExchangeVersionFromSetupKey"},
-    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\Exchange\\v8.0\\Setup (error=2)",
-     "MsExchange::NativeDetectionAddon::GetExchangeVersionFromSetupKey"},
-    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\ExchangeServer\\v14\\Setup (error=2)",
-     "MsExchange::NativeDetectionAddon::GetExchangeVersionFromSetupKey"},
-    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\ExchangeServer\\v15\\Setup (error=2)",
-     "MsExchange::NativeDetectionAddon::GetExchangeVersionFromSetupKey"},
-    {'I', "[Exchange Native] Microsoft Exchange not detected",
-     "MsExchange::NativeDetectionAddon::GetMachineInstalledApplications"},
-    {'I', "[AD Native] Active Directory not detected (not a Domain Controller)",
-     "ActiveDirectory::NativeDetectionAddon::GetMachineInstalledApplications"},
-    {'I', "[Oracle Detection] Starting Oracle VSS Writer detection",
-     "OracleBackup::NativeDetectionAddon::GetMachineInstalledApplications"},
-    {'W', "[Oracle Detection] Failed to create VSS backup components: 0x80004001",
-     "OracleBackup::NativeDetectionAddon::IsOracleVssWriterPresent"},
-    {'I', "[Oracle Detection] Oracle VSS Writer not found",
-     "OracleBackup::NativeDetectionAddon::GetMachineInstalledApplications"},
+     "Names\\SQL (32-bit view, error=2)"},
+    {'I', "[MSSQL Native] Microsoft SQL Server not detected"},
+    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\Exchange\\Setup (error=2)"},
+    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\Exchange\\v8.0\\Setup (error=2)"},
+    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\ExchangeServer\\v14\\Setup (error=2)"},
+    {'W', "[Exchange Native] Failed to open registry key: SOFTWARE\\Microsoft\\ExchangeServer\\v15\\Setup (error=2)"},
+    {'I', "[Exchange Native] Microsoft Exchange not detected"},
+    {'I', "[AD Native] Active Directory not detected (not a Domain Controller)"},
+    {'I', "[Oracle Detection] Starting Oracle VSS Writer detection"},
+    {'W', "[Oracle Detection] Failed to create VSS backup components: 0x80004001"},
+    {'I', "[Oracle Detection] Oracle VSS Writer not found"},
 };
 
 // The detector lines a channel writes: those of the given levels, each made by `line`.
@@ -222,7 +209,7 @@ TEST_F(ConfiguredHostprobe, InitCommandsRunBeforeTheFilesAndPostInitCommandsAfte
     Statements("order.config", "<link id=\"c\" to=\"debugger\"/>\n<setlevel id=\"c\" level=\"information\"/>\n");
     const Outcome run = Run("tune c console;flags c signature;level c debug", "level c warn");
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, Written("W", [](const DetectorLine& e) { return Signed(e, ""); }));
+    EXPECT_EQ(run.err, Lines("W"));
     EXPECT_EQ(run.report, Report(true));
 }
 
@@ -333,8 +320,7 @@ TEST_F(ConfiguredHostprobe, ShippedSampleKeepsADailyLogBesideTheProgramWithoutAC
     // An instance key without values in the 32-bit view: its debug line reaches the file alone.
     TestSupport::ScopedRegistryKey key(kSqlKey, KEY_WOW64_32KEY);
     std::vector<DetectorLine> logged = kDetectorLines;
-    logged[1] = {'D', "[MSSQL Native] No values found in registry key (32-bit view)",
-                 "MsSql::NativeDetectionAddon::CheckMsSqlInRegistry"};
+    logged[1] = {'D', "[MSSQL Native] No values found in registry key (32-bit view)"};
     // Yesterday's log: the first record of the run still joins it before it becomes the backup.
     File("hostprobe.log", "yesterday\r\n");
     ASSERT_TRUE(TestSupport::SetMinutesSinceWrite(PathOf("hostprobe.log"), 2 * 24 * 60));
