@@ -5,79 +5,50 @@
 #include <regex>
 #include <string>
 
-#include "core/common/handles.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "tests/logging/log_file_helpers.h"
 
 namespace {
 
-// logdemo started in a folder of its own, its streams in a file there; stopped through its
-// stop file.
+// logdemo started in a folder of its own, stopped through its stop file there.
 class RunningDemo {
 public:
     explicit RunningDemo(const TestSupport::TempDir& dir,
                          const std::wstring& exe = TestSupport::ModuleDirectory() + L"logdemo.exe")
-        : dir_(dir) {
-        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        Common::UniqueFileHandle log(::CreateFileW((dir.path() + L"demo.log").c_str(), GENERIC_WRITE,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
-                                                   nullptr));
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
-        startup.hStdOutput = log.get();
-        startup.hStdError = log.get();
-        std::wstring commandLine = L"\"" + exe + L"\"";
-        PROCESS_INFORMATION created{};
-        if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, dir.path().c_str(),
-                              &startup, &created)) {
-            ADD_FAILURE() << "logdemo did not start: " << ::GetLastError();
-            return;
-        }
-        process_.reset(created.hProcess);
-        const Common::UniqueHandle thread(created.hThread);
-        pid_ = created.dwProcessId;
-    }
-    ~RunningDemo() { Stop(); }
+        : dir_(dir), child_(exe, {}, InFolder(dir)) {}
 
-    DWORD Pid() const { return pid_; }
+    DWORD Pid() const { return child_.Id(); }
 
     // Waits until the control pipe exists (the worker has started).
     bool WaitForPipe() const {
-        const std::wstring pipe = L"\\\\.\\pipe\\logging-control-" + std::to_wstring(pid_);
-        for (int attempt = 0; attempt < 600 && process_; ++attempt) {
+        const std::wstring pipe = L"\\\\.\\pipe\\logging-control-" + std::to_wstring(Pid());
+        for (int attempt = 0; attempt < 600 && child_.Started(); ++attempt) {
             if (::WaitNamedPipeW(pipe.c_str(), 50)) {
                 return true;
             }
-            if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) {
+            if (::WaitForSingleObject(child_.Handle(), 50) == WAIT_OBJECT_0) {
                 return false;
             }
         }
         return false;
     }
 
-    // Stops the demo; its exit code, or a sentinel when it had to be ended.
-    DWORD Stop() {
-        if (!process_) {
-            return exitCode_;
-        }
+    // Stops the demo; its streams and exit code (259 when it had to be ended).
+    TestSupport::ProcessResult Stop() {
         TestSupport::WriteFileBytes(dir_.path() + L"logdemo.stop", "");
-        if (::WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process_.get(), 99);
-            ::WaitForSingleObject(process_.get(), INFINITE);
-        }
-        ::GetExitCodeProcess(process_.get(), &exitCode_);
-        process_.reset();
-        return exitCode_;
+        return child_.Wait();
     }
 
 private:
+    static TestSupport::ProcessOptions InFolder(const TestSupport::TempDir& dir) {
+        TestSupport::ProcessOptions options;
+        options.workingDirectory = dir.path();
+        options.timeoutMs = 30000;
+        return options;
+    }
     const TestSupport::TempDir& dir_;
-    Common::UniqueHandle process_;
-    DWORD pid_ = 0;
-    DWORD exitCode_ = 99;
+    TestSupport::ChildProcess child_;
 };
 
 // "<exit code>|<stdout>|<stderr>" of logctl with these words.
@@ -109,10 +80,10 @@ TEST(Logctl, PrintsTheReplyAndExitsWithZeroForDataOneForErrorsTwoWithoutAPipe) {
     EXPECT_EQ(Logctl({L"list"}).substr(0, 28), "2||usage: logctl <pid> <comm");
     EXPECT_EQ(Logctl({L"12x", L"list"}).substr(0, 10), "2||usage: ");
 
-    EXPECT_EQ(demo.Stop(), 0u);
-    const std::string log = TestSupport::ReadFileBytes(dir.path() + L"demo.log");
-    EXPECT_EQ(log.substr(0, log.find('\n') + 1), "logdemo pid " + std::to_string(demo.Pid()) + "\r\n");
-    EXPECT_NE(log.find(" I00000000: tick 1\r\n"), std::string::npos);
+    const TestSupport::ProcessResult stopped = demo.Stop();
+    EXPECT_EQ(stopped.exitCode, 0u);
+    EXPECT_EQ(stopped.out.substr(0, stopped.out.find('\n') + 1), "logdemo pid " + std::to_string(demo.Pid()) + "\r\n");
+    EXPECT_NE(stopped.out.find(" I00000000: tick 1\r\n"), std::string::npos);
 }
 
 // What logdemo logs from tick `first` to tick `last` on a channel whose flags are "signature".
@@ -169,9 +140,10 @@ TEST(Logctl, TunesFileAndLogScopeChannelsWhoseRecordsAreAllOnDiskWhenTheProcessE
     }
     const std::string seen = TestSupport::Contents(file).value_or("");
     ASSERT_NE(seen.find("I00000000: tick "), std::string::npos) << seen;
-    EXPECT_EQ(demo.Stop(), 0u);
+    const TestSupport::ProcessResult stopped = demo.Stop();
+    EXPECT_EQ(stopped.exitCode, 0u);
 
-    const unsigned last = LastTick(TestSupport::ReadFileBytes(dir.path() + L"demo.log"));
+    const unsigned last = LastTick(stopped.out);
     const std::string plain = TestSupport::Contents(file).value_or("");
     const unsigned first = static_cast<unsigned>(std::strtoul(plain.c_str() + 16, nullptr, 10));
     ASSERT_GT(first, 0u) << plain;
@@ -234,7 +206,7 @@ TEST(LogctlTail, ShowsTheRecordsOfAChannelLiveAndLeavesNoChannelBehind) {
         ::Sleep(linked ? 1500 : 100);  // time for a record to pass
     }
     EXPECT_TRUE(linked);
-    EXPECT_EQ(demo.Stop(), 0u);
+    EXPECT_EQ(demo.Stop().exitCode, 0u);
     tail = open.Wait();
     EXPECT_EQ(tail.exitCode, 0u);
     EXPECT_FALSE(TailTexts(tail.out).empty());
