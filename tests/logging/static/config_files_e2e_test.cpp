@@ -203,16 +203,6 @@ TEST_F(ConfiguredHostprobe, FilesAreReadInListingOrderPastSyntaxErrorsAndForeign
     EXPECT_EQ(run.report, Report(false));
 }
 
-TEST_F(ConfiguredHostprobe, InitCommandsRunBeforeTheFilesAndPostInitCommandsAfterThem) {
-    // The file links a channel that only the first commands can have made, and sets a level that
-    // only the later commands can override.
-    Statements("order.config", "<link id=\"c\" to=\"debugger\"/>\n<setlevel id=\"c\" level=\"information\"/>\n");
-    const Outcome run = Run("tune c console;flags c signature;level c debug", "level c warn");
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, Lines("W"));
-    EXPECT_EQ(run.report, Report(true));
-}
-
 TEST_F(ConfiguredHostprobe, FileAndLogScopeChannelsHoldEveryRecordAtExitAndLeaveTheReportAlone) {
     Statements(
         "hostprobe.config",
