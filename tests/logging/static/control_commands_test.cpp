@@ -308,7 +308,6 @@ TEST_F(ControlCommands, TuneAppliesTheConfigurationOrRepliesWithTheManagersCode)
     EXPECT_EQ(RecordOf(Cmd("list"), "cc.a"), "name=cc.a,type=console,enabled=1,level=INFORMATION,default=0");
     EXPECT_EQ(Cmd("tune cc#a console"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune panic null"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
-    EXPECT_EQ(Cmd("tune cc.a file"), "Error: invalid file name");
     // A gate without its receiver's address cannot open.
     EXPECT_EQ(Cmd("tune cc.g gate port=24100"), "Error: unable to tune channel: LOGGING_RC_INVALID_PARAM");
     EXPECT_EQ(Cmd("tune cc.g gate server=127.0.0.1 port=9"), "ok");
