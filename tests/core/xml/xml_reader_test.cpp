@@ -32,8 +32,6 @@ std::wstring Outcome(const std::string& bytes) {
         EXPECT_EQ(error.line, 0);
         return Dump(document.Root());
     }
-    EXPECT_TRUE(document.Root().Name().empty() && document.Root().Children().empty());
-    EXPECT_FALSE(error.message.empty());
     return std::to_wstring(error.line) + L":" + std::to_wstring(error.column);
 }
 
