@@ -320,24 +320,19 @@ TEST_F(ControlCommands, TuneAppliesTheConfigurationOrRepliesWithTheManagersCode)
 TEST_F(ControlCommands, TuneMakesFileWritingChannelsWhosePropertiesShowInConfig) {
     const TestSupport::TempDir dir;
     const std::string folder = dir.narrowPath();
+    const std::string home = Logging::Platform::ExecutableDirectory();
     EXPECT_EQ(Cmd("tune cc.s sharedfile file=" + folder + "s.log maxSize=4096 timeout=100"), "ok");
     EXPECT_EQ(Cmd("config cc.s"),
               "name=cc.s,type=sharedfile,enabled=yes,level=INFORMATION,flags=OF_TIMESTAMP | OF_TZD | "
               "OF_PNAME | OF_PID | OF_TID | OF_SIGNATURE | OF_DUMPERROR | OF_NATIVE_EOL,msgprefix=,"
               "redirect=<not redirected>,links=<no links>,maxSize=4096,timeout=100,file=" +
-                  folder + "s.log,homeDir=" + Logging::Platform::ExecutableDirectory() + ",oneday=0,number-of-logs=2");
+                  folder + "s.log,homeDir=" + home + ",oneday=0,number-of-logs=2");
     EXPECT_EQ(Cmd("prop cc.s maxSize=0x2000"), "ok");
     EXPECT_EQ(Cmd("prop cc.s maxSize"), "maxSize=8192");
     EXPECT_EQ(Cmd("tune cc.f filefolder folder=" + folder + " prefix=p extension=txt maxFiles=3 maxAge=2"), "ok");
     EXPECT_EQ(Cmd("prop cc.f maxFiles"), "maxFiles=3");
     EXPECT_EQ(Cmd("prop cc.f extension"), "extension=txt");
     EXPECT_EQ(Cmd("delete re:cc\\.[sf]"), "ok");
-}
-
-TEST_F(ControlCommands, TuneMakesFileAndLogScopeChannelsWhosePropertiesShowInConfig) {
-    const TestSupport::TempDir dir;
-    const std::string folder = dir.narrowPath();
-    const std::string home = Logging::Platform::ExecutableDirectory();
     const std::string routes = ",msgprefix=,redirect=<not redirected>,links=<no links>,";
     EXPECT_EQ(Cmd("tune cc.f file file=" + folder + "f.log maxSize=12 append=0"), "ok");
     EXPECT_EQ(Cmd("flags cc.f signature"), "ok");
