@@ -14,8 +14,8 @@
 namespace {
 
 // A round starts and ends two threads (the log-scope writer and the file-folder scanner), at
-// some 4 ms each under Wine: 15 to 17 ms in all, so that 10,000 rounds would take 150 to 170 s.
-constexpr int kRounds = 4000;
+// some 4 ms each under Wine: 15 to 17 ms in all, so that the rounds take 150 to 170 s.
+constexpr int kRounds = 10000;
 
 using Figures = std::map<std::string, unsigned long long>;
 
@@ -38,7 +38,7 @@ Figures FindFigures(const std::string& out, const std::string& label) {
 TEST(ChannelLeaks, EveryChannelTypeMadeUsedAndRemovedManyTimesLeavesTheProcessAsItWas) {
     TestSupport::TempDir folder;
     TestSupport::ProcessOptions options;
-    options.timeoutMs = 170000;
+    options.timeoutMs = 330000;
     const TestSupport::ProcessResult host = TestSupport::RunProcess(
         TestSupport::ModuleDirectory() + L"logging_leak_host.exe", {folder.path(), std::to_wstring(kRounds)}, options);
     ASSERT_EQ(host.exitCode, 0u) << host.err;
