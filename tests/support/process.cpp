@@ -100,10 +100,24 @@ ChildProcess::ChildProcess(const std::wstring& exe, const std::vector<std::wstri
     }
     std::wstring environment = BuildEnvironment(options.environment);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(
-            exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &environment[0],
-            options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup, &info)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << ::GetLastError();
+    // Under a heavily loaded Wine a start now and then fails with ERROR_INTERNAL_ERROR and works
+    // when tried again: that is the test bench's fault, not the child's, so it gets two more tries.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::CreateProcessW(
+                exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &environment[0],
+                options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup, &info)) {
+            error = ERROR_SUCCESS;
+            break;
+        }
+        error = ::GetLastError();
+        if (error != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+        ::Sleep(200);
+    }
+    if (error != ERROR_SUCCESS) {
+        ADD_FAILURE() << "CreateProcessW failed: " << error;
         return;
     }
     Common::UniqueHandle thread(info.hThread);
