@@ -173,6 +173,30 @@ inline void SkipPanicLineEnd(std::string_view& rest) {
     }
 }
 
+// Splits `text` into lines ended by "\r\n" and hands each record to `record`; a line that is
+// no record and what follows the last line end go to `torn`. With `panics`, the library's
+// fatal messages are passed over.
+template <typename Record, typename TornLine>
+void ForEachLine(std::string_view text, bool panics, Record record, TornLine torn) {
+    while (!text.empty()) {
+        const size_t end = text.find("\r\n");
+        if (end == std::string_view::npos) {
+            torn();
+            return;
+        }
+        Line line;
+        const std::string_view whole = text.substr(0, end);
+        text.remove_prefix(end + 2);
+        if (ParseLine(whole, line)) {
+            record(line);
+        } else if (panics && IsPanicLine(whole)) {
+            SkipPanicLineEnd(text);
+        } else {
+            torn();
+        }
+    }
+}
+
 // A set of record ids that threads may fill at once.
 class IdSet {
 public:
@@ -220,27 +244,10 @@ public:
             ++tally_.duplicates;
         }
     }
-    // Splits `text` into lines ended by "\r\n"; what follows the last one is a torn line. The
-    // channel "panic" writes the library's fatal messages instead.
+    // The channel "panic" writes the library's fatal messages as well.
     void AddText(std::string_view text) {
-        while (!text.empty()) {
-            const size_t end = text.find("\r\n");
-            Line line;
-            if (end == std::string_view::npos) {
-                Torn();
-                return;
-            }
-            if (ParseLine(text.substr(0, end), line)) {
-                Add(line);
-            } else if (owner_ == "panic" && IsPanicLine(text.substr(0, end))) {
-                text.remove_prefix(end + 2);
-                SkipPanicLineEnd(text);
-                continue;
-            } else {
-                Torn();
-            }
-            text.remove_prefix(end + 2);
-        }
+        ForEachLine(
+            text, owner_ == "panic", [this](const Line& line) { Add(line); }, [this] { Torn(); });
     }
 
     const std::string& Owner() const { return owner_; }

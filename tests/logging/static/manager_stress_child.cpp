@@ -23,6 +23,7 @@
 #include "logging/common/win_pipe.h"
 #include "logging/logging_manager.h"
 #include "logging/static/control_pipe.h"
+#include "logging/static/gate_datagrams.h"
 #include "logging/static/manager_internal.h"
 #include "logging/static/manager_stress.h"
 
@@ -152,22 +153,15 @@ private:
             }
         }
     }
-    static uint32_t Field(const char* at) {
-        uint32_t value;
-        std::memcpy(&value, at, sizeof value);
-        return value;
-    }
     void Take(const char* bytes, uint32_t size) {
-        // magic, total length, serial, level, ..., the end of the text at 32; the text at 68
-        if (size < 69 || std::memcmp(bytes, "NpSg", 4) != 0 || Field(bytes + 4) > size || Field(bytes + 32) >= size ||
-            Field(bytes + 32) < 68) {
+        Logging::Gate::RecordFields fields;
+        size_t length = 0;
+        if (!Logging::Gate::DecodeRecord(reinterpret_cast<const uint8_t*>(bytes), size, fields, length)) {
             ++malformed_;
             return;
         }
-        const uint32_t level = Field(bytes + 12);
         Stress::Line line;
-        const std::string_view text(bytes + 68, Field(bytes + 32) - 68);
-        const bool whole = Stress::ParseMessage(text, line);
+        const bool whole = Stress::ParseMessage(fields.text, line);
         const std::string owner = whole ? std::string(line.tag) : "<torn>";
         auto& check = outputs_[owner];
         if (!check) {
@@ -177,7 +171,7 @@ private:
             check->Torn();
             return;
         }
-        line.level = level == Logging::DEBUG_TRACE ? 'D' : level == Logging::INFORMATION ? 'I' : '?';
+        line.level = fields.level == Logging::DEBUG_TRACE ? 'D' : fields.level == Logging::INFORMATION ? 'I' : '?';
         check->Add(line);
     }
 

@@ -107,24 +107,16 @@ TEST(LoggingStress, StableChannelsWriteEveryRecordOnceWhileOthersChangeAround) {
     std::map<std::string, std::unique_ptr<OutputCheck>> console;
     uint64_t consoleTorn = 0;
     const std::string text = TestSupport::ReadFileBytes(home.path() + L"console.txt");
-    for (std::string_view rest = text; !rest.empty();) {
-        const size_t end = rest.find("\r\n");
-        Stress::Line line;
-        if (end != std::string_view::npos && Stress::ParseLine(rest.substr(0, end), line)) {
+    Stress::ForEachLine(
+        text, true,
+        [&](const Stress::Line& line) {
             auto& check = console[std::string(line.tag)];
             if (!check) {
                 check = std::make_unique<OutputCheck>(std::string(line.tag), kPerThread);
             }
             check->Add(line);
-        } else if (end != std::string_view::npos && Stress::IsPanicLine(rest.substr(0, end))) {
-            rest.remove_prefix(end + 2);
-            Stress::SkipPanicLineEnd(rest);
-            continue;
-        } else {
-            ++consoleTorn;
-        }
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 2);
-    }
+        },
+        [&] { ++consoleTorn; });
     EXPECT_EQ(consoleTorn, 0u);
     FileOutputs files(home.narrowPath());
 
