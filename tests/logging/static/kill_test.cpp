@@ -30,20 +30,10 @@ std::wstring ChildPath() {
     return TestSupport::ModuleDirectory() + L"logging_kill_child.exe";
 }
 
-// The child and sequence numbers of a record's "cNN sNNNNNNNN" head.
+// The child and sequence numbers of a record's "cNN sNNNNNNNN" head; whether the line is that
+// record exactly is checked against the record made anew from them.
 bool ParseHead(const std::string& line, uint32_t& child, uint32_t& sequence) {
-    const auto number = [&](size_t from, size_t digits, uint32_t& value) {
-        value = 0;
-        for (size_t i = from; i < from + digits; ++i) {
-            if (line[i] < '0' || line[i] > '9') {
-                return false;
-            }
-            value = value * 10 + static_cast<uint32_t>(line[i] - '0');
-        }
-        return true;
-    };
-    return line.size() >= TestSupport::kCrashHeadSize && line[0] == 'c' && line.compare(3, 2, " s") == 0 &&
-           number(1, 2, child) && number(5, 8, sequence);
+    return std::sscanf(line.c_str(), "c%2u s%8u", &child, &sequence) == 2;
 }
 
 // What the files of one writer hold.
